@@ -1,0 +1,46 @@
+# Native build: the module against the Win32 subset in platform/, the
+# emulated host and player in sim/, the tavu CLI and the tests.
+if(TAVU_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+set(TAVU_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+add_custom_command(
+    OUTPUT ${TAVU_GENERATED_DIR}/resource_tables.cpp
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVU_GENERATED_DIR}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/rcgen.py
+            --cpp ${TAVU_GENERATED_DIR}/resource_tables.cpp ${TAVU_RESOURCE_SCRIPT}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/rcgen.py ${TAVU_RESOURCE_FILES}
+    COMMENT "Generating resource tables from resources/*.rc"
+    VERBATIM)
+
+file(GLOB TAVU_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+add_library(tavu_platform STATIC ${TAVU_PLATFORM_SOURCES} ${TAVU_GENERATED_DIR}/resource_tables.cpp)
+target_include_directories(tavu_platform PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_library(tavu_module STATIC ${TAVU_MODULE_SOURCES})
+target_include_directories(tavu_module PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tavu_module PUBLIC tavu_platform)
+
+file(GLOB TAVU_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES})
+target_link_libraries(tavu_sim PUBLIC tavu_module)
+
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# One test program per subsystem folder under tests/.
+file(GLOB TAVU_TEST_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*)
+foreach(dir ${TAVU_TEST_DIRS})
+    if(IS_DIRECTORY ${dir})
+        get_filename_component(name ${dir} NAME)
+        file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+        if(sources)
+            add_executable(test_${name} ${sources})
+            target_link_libraries(test_${name} PRIVATE tavu_sim GTest::gtest GTest::gtest_main)
+            gtest_discover_tests(test_${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+        endif()
+    endif()
+endforeach()
