@@ -45,7 +45,10 @@ void TAVU_CALL UnregisterCallbackService(int32_t type, HostCallback callback) {
     Active().ServiceUnregister(type, callback);
 }
 void TAVU_CALL DrawBlockService(const void* block, int32_t) { Active().ServiceDrawBlock(block); }
-void TAVU_CALL SinCosService(uint32_t angle, int16_t* sine, int16_t* cosine) { SinCos16(angle, sine, cosine); }
+void TAVU_CALL SinCosService(uint32_t angle, int16_t* sine, int16_t* cosine) {
+    ++Active().PureCalls().sinCos;
+    SinCos16(angle, sine, cosine);
+}
 void TAVU_CALL ShowHelpService(const char* file, const char* topic) { Active().ServiceShowHelp(file, topic); }
 int32_t TAVU_CALL RunDialogService(HINSTANCE instance, int32_t templateId, DLGPROC procedure) {
     return Active().ServiceRunDialog(instance, templateId, procedure);
@@ -61,9 +64,11 @@ int32_t TAVU_CALL RemoveKeyHookService(KeyFunction handler, KeyFunction filter) 
     return 1;
 }
 int32_t TAVU_CALL DistanceToLonService(int32_t distance, int32_t latitude) {
+    ++Active().PureCalls().distanceToLon;
     return MetresToLonUnits(distance, latitude);
 }
 int32_t TAVU_CALL LonToDistanceService(int32_t lonDifference, int32_t latitude) {
+    ++Active().PureCalls().lonToDistance;
     return LonUnitsToMetres(lonDifference, latitude);
 }
 

@@ -129,6 +129,14 @@ public:
     std::function<int32_t(HINSTANCE, int32_t, DLGPROC)> dialogRunner;
     int DialogCount() const { return dialogs_; }
 
+    // How often the services without another visible effect were called.
+    struct PureServiceCalls {
+        int64_t sinCos = 0;
+        int64_t distanceToLon = 0;
+        int64_t lonToDistance = 0;
+    };
+    PureServiceCalls& PureCalls() { return pureCalls_; }
+
     // Service implementations, reached through the tables.
     int32_t ServiceAllocBlock(int32_t pool, int32_t bytes, void* pointerAddress, int32_t flags);
     int32_t ServiceResizeBlock(int32_t pool, int32_t bytes, void* pointerAddress);
@@ -171,6 +179,7 @@ private:
     std::vector<std::pair<std::string, std::string>> help_;
     int dialogs_ = 0;
 
+    PureServiceCalls pureCalls_;
     Host* previous_ = nullptr;
 };
 

@@ -1,0 +1,44 @@
+// String resources of the native build. The tables come from the same .rc
+// scripts windres compiles into the DLL (tools/rcgen.py generates them), so
+// native runs show exactly the DLL's texts. Never part of the DLL.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+enum : LANGID { LANGUAGE_ENGLISH = 1033, LANGUAGE_ITALIAN = 1040, LANGUAGE_GERMAN = 1031 };
+
+// First non-empty of LC_ALL, LC_MESSAGES, LANG: "it..." is Italian, "de..."
+// German, anything else or nothing English.
+LANGID LanguageFromEnvironment();
+
+// The host may force a language; 0 follows the environment again.
+void ForceLanguage(LANGID language);
+
+// The forced language, else the environment's.
+LANGID ActiveLanguage();
+
+// The UTF-8 text of string id in exactly that language; nullptr when absent.
+const char* FindStringUtf8(UINT id, LANGID language);
+
+// Windows-1252 is what LoadStringA hands a Western-European program.
+// Characters it cannot hold become '?', as WideCharToMultiByte's default.
+std::string Utf8ToAnsi(std::string_view utf8);
+std::string AnsiToUtf8(std::string_view ansi);
+
+// Generated from resources/*.rc.
+struct StringResource {
+    LANGID language;
+    UINT id;
+    const char* utf8;
+};
+extern const StringResource STRING_RESOURCES[];
+extern const size_t STRING_RESOURCE_COUNT;
+
+}  // namespace platform
