@@ -27,6 +27,20 @@ file(GLOB TAVU_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES})
 target_link_libraries(tavu_sim PUBLIC tavu_module)
 
+# The object preview bitmaps, drawn by our own tool into the data folder the
+# tests load them from.
+set(TAVU_DATA_DIR ${CMAKE_BINARY_DIR}/data)
+add_executable(tavu-previews tools/make_previews.cpp)
+target_link_libraries(tavu-previews PRIVATE tavu_module)
+add_custom_command(
+    OUTPUT ${TAVU_GENERATED_DIR}/previews.stamp
+    COMMAND tavu-previews ${TAVU_DATA_DIR}/QIRO/TAVU/BMP
+    COMMAND ${CMAKE_COMMAND} -E touch ${TAVU_GENERATED_DIR}/previews.stamp
+    DEPENDS tavu-previews
+    COMMENT "Drawing the object preview bitmaps"
+    VERBATIM)
+add_custom_target(previews ALL DEPENDS ${TAVU_GENERATED_DIR}/previews.stamp)
+
 enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -40,6 +54,8 @@ foreach(dir ${TAVU_TEST_DIRS})
         if(sources)
             add_executable(test_${name} ${sources})
             target_link_libraries(test_${name} PRIVATE tavu_sim GTest::gtest GTest::gtest_main)
+            target_compile_definitions(test_${name} PRIVATE TAVU_DATA_DIR="${TAVU_DATA_DIR}")
+            add_dependencies(test_${name} previews)
             gtest_discover_tests(test_${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
         endif()
     endif()

@@ -41,4 +41,31 @@ struct StringResource {
 extern const StringResource STRING_RESOURCES[];
 extern const size_t STRING_RESOURCE_COUNT;
 
+// Dialog templates, generated from the DIALOGEX statements of resources/*.rc.
+// Texts are UTF-8 as in the scripts; class names are the predefined ones
+// ("BUTTON", "EDIT", "STATIC", "COMBOBOX").
+struct DialogControlResource {
+    int id;  // -1 (65535) for labels and group boxes
+    const char* className;
+    DWORD style;  // including WS_CHILD and WS_VISIBLE
+    int x, y, width, height;  // dialog units
+    const char* textUtf8;
+};
+struct DialogResource {
+    LANGID language;
+    UINT id;
+    DWORD style;
+    int x, y, width, height;
+    const char* captionUtf8;
+    const char* fontName;
+    int pointSize;
+    const DialogControlResource* controls;
+    size_t controlCount;
+};
+extern const DialogResource DIALOG_RESOURCES[];
+extern const size_t DIALOG_RESOURCE_COUNT;
+
+// The template in exactly that language; nullptr when absent.
+const DialogResource* FindDialogResource(UINT id, LANGID language);
+
 }  // namespace platform

@@ -18,3 +18,13 @@
 #define IDS_NEED_SELECTION 8
 #define IDS_CONFIRM_REMOVE_LAST 11
 #define IDS_CONFIRM_FAR_OBJECT 12
+
+// The object properties dialog and its controls.
+#define IDD_OBJECT_PROPERTIES 102
+#define IDC_GROUP_LIST 1000
+#define IDC_OBJECT_LIST 1001
+#define IDC_SCALE 1002
+#define IDC_PREVIEW 1003
+#define IDC_MAX_DISTANCE 1004
+#define IDC_TITLE_LINE 1005
+#define IDC_HELP_BUTTON 1006

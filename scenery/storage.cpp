@@ -36,6 +36,10 @@ void UnregisterEditorCallbacks() {
 
 int32_t TAVU_CALL SelectScenery(int32_t mode, int32_t* running) {
     *running = 1;
+    // Reachable from the host's module table even when no player was found.
+    if (state.playerLinkage == nullptr) {
+        return 0;
+    }
     SceneryHandle* handle = PlayerSelectScenery(ReleaseScenery, mode);
     if (handle == nullptr) {
         return 0;

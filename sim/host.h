@@ -123,6 +123,7 @@ public:
 
     // Help requests: file and topic.
     const std::vector<std::pair<std::string, std::string>>& HelpRequests() const { return help_; }
+    void ClearHelpRequests() { help_.clear(); }
 
     // RunDialog hands the template and the procedure to this runner; without
     // one, RunDialog fails with 0.

@@ -3,6 +3,31 @@
 // time to the editor and keeps the release protocol: the editor's release
 // callback runs before another scenery is handed out and before a scenery is
 // deleted.
+//
+// Sceneries come from AddScenery or from a folder of scenery files
+// (OpenFolder). Which one a select request hands out:
+//   - a chooser, when set, decides;
+//   - otherwise, without a folder, the sceneries go in turn, skipping deleted
+//     ones and the current one;
+//   - otherwise by place, from the aircraft position in SimGlobals. A
+//     scenery's place is its header box; one with empty bounds (minLat >
+//     maxLat, as a never-saved scenery has) is nowhere. Sceneries "near" the
+//     aircraft are those whose box lies within reachMetres, ordered by
+//     distance to the box, then by box area (smallest first), then by index.
+//       mode 0 (editor start): the first near scenery, which is the smallest
+//         box holding the aircraft if any holds it, else the nearest one;
+//         none when nothing is within reach. The current one may be chosen
+//         again: at editor start the editor holds nothing.
+//       any other mode (1: the 'L' key, or adding an object with no scenery
+//         current): the near scenery after the current one in that order,
+//         wrapping round, never the current one; when there is no other, a
+//         new empty scenery. A new scenery is named "scenery-NNN.tsc" in the
+//         folder, the first number whose name no file (good, malformed or a
+//         save's ".saving" leftover) and no held scenery takes; it has empty
+//         bounds, no record array and flags 0, and its file appears only when
+//         the editor first saves it. While a new scenery is still empty and
+//         unsaved it is handed out again instead of making another.
+// Malformed files are never loaded, so never handed out or written.
 #pragma once
 
 #include <stdint.h>
@@ -16,14 +41,13 @@
 #include "module/player.h"
 #include "scenery/record.h"
 #include "sim/host.h"
+#include "sim/scenery_file.h"
 
 namespace sim {
 
 inline constexpr char kPlayerModuleName[] = "TAVUPlay.DLL";
-// The player's file prefix: a magic and a little-endian version word.
-inline constexpr char kSceneryMagic[] = "TAVU-SCENERY";
-inline constexpr uint32_t kSceneryFormatVersion = 1;
-std::array<uint8_t, SCENERY_PREFIX_BYTES> SceneryPrefix();
+inline constexpr char kSceneryFileExtension[] = ".tsc";
+inline constexpr double kDefaultReachMetres = 20000.0;
 
 class Player {
 public:
@@ -37,18 +61,33 @@ public:
 
     // Adds a scenery the player owns; returns its index.
     int AddScenery(const std::string& path, const std::vector<ObjectRecord>& records = {}, uint32_t flags = 0);
+    // Loads every "*.tsc" file (any case) directly in the folder, in name
+    // order, and places new sceneries there from now on. Files that are not
+    // sound scenery files are skipped with a message naming the file and the
+    // fault; ".saving" leftovers of an interrupted save are ignored. Returns
+    // how many sceneries it loaded.
+    int OpenFolder(const std::string& folder, std::vector<std::string>* messages);
+    bool HasFolder() const { return hasFolder_; }
+    const std::string& Folder() const { return folder_; }
+
     int SceneryCount() const { return static_cast<int>(sceneries_.size()); }
     bool Deleted(int index) const { return sceneries_[index].deleted; }
     SceneryHeader* Header(int index) const { return sceneries_[index].header; }
     SceneryHandle* Handle(int index) { return &sceneries_[index].handle; }
     const std::string& Path(int index) const { return sceneries_[index].path; }
     std::vector<ObjectRecord> Records(int index) const;
+    // The scenery held under this path, or -1.
+    int Find(const std::string& path) const;
 
     // Which scenery a select request hands out: the chooser gets the mode and
-    // returns an index, or -1 for none. By default the sceneries are handed
-    // out in turn, skipping deleted ones and the current one.
+    // returns an index, or -1 for none. Without one, see the top of the file.
     std::function<int(int32_t mode)> chooser;
     void HandOutNothing(bool nothing) { handOutNothing_ = nothing; }
+    // How far from the aircraft a scenery still counts as near.
+    double reachMetres = kDefaultReachMetres;
+    // Distance in metres from the aircraft to a scenery's box (0 inside), or
+    // a negative value for a scenery that is nowhere.
+    double DistanceTo(int index) const;
 
     int Current() const { return current_; }
     int ReleaseCalls() const { return releaseCalls_; }
@@ -70,9 +109,15 @@ private:
         SceneryHeader* header = nullptr;  // the cell the handle points at
         SceneryHandle handle{};
         bool deleted = false;
+        bool made = false;  // made by the player for a select request, not read from a file
     };
 
+    int Adopt(const std::string& path, const SceneryHeaderFields& fields, const ObjectRecord* records);
     int NextInTurn() const;
+    int ChooseByPlace(int32_t mode);
+    std::vector<int> NearInOrder() const;
+    int EmptyNewScenery();
+    bool NameTaken(const std::string& name) const;
     void FreeScenery(Scenery& scenery);
 
     Host& host_;
@@ -85,6 +130,8 @@ private:
     int releaseCalls_ = 0;
     bool handOutNothing_ = false;
     std::vector<int32_t> modes_;
+    bool hasFolder_ = false;
+    std::string folder_;
     Player* previous_ = nullptr;
 };
 

@@ -12,9 +12,20 @@ It understands the part of the resource language the scripts use:
     #include "x.h"                only its #define lines are read
     #include <x.h>                skipped; the constants the scripts take from
                                   system headers are built in below
+    #pragma once                  in headers read by several scripts
     #define NAME expression
     LANGUAGE primary, sublanguage
     STRINGTABLE [flags] [LANGUAGE p, s] BEGIN id [,] "text" ["text"...] ... END
+    id DIALOG[EX] [flags] x, y, cx, cy[, helpid]
+        [STYLE style] [EXSTYLE n] [CAPTION "text"] [LANGUAGE p, s]
+        [FONT size, "name"[, weight, italic, charset]]
+    BEGIN
+        CONTROL "text", id, class, style, x, y, cx, cy[, exstyle[, helpid]]
+        ...
+    END
+    where style is "a | NOT b | ..." as rc reads it. Only CONTROL statements
+    are read: the short forms (LTEXT, PUSHBUTTON, ...) add style bits of
+    their own that a script should rather show.
 
     python3 tools/rcgen.py --cpp OUT.cpp resources/TAVUEdit.rc
 """
@@ -36,7 +47,51 @@ BUILTIN_SYMBOLS = {
     "SUBLANG_ENGLISH_US": 0x01,
     "SUBLANG_GERMAN": 0x01,
     "SUBLANG_ITALIAN": 0x01,
+    "IDOK": 1,
+    "IDCANCEL": 2,
+    "WS_POPUP": 0x80000000,
+    "WS_CHILD": 0x40000000,
+    "WS_VISIBLE": 0x10000000,
+    "WS_DISABLED": 0x08000000,
+    "WS_CAPTION": 0x00C00000,
+    "WS_BORDER": 0x00800000,
+    "WS_VSCROLL": 0x00200000,
+    "WS_SYSMENU": 0x00080000,
+    "WS_GROUP": 0x00020000,
+    "WS_TABSTOP": 0x00010000,
+    "DS_SETFONT": 0x40,
+    "DS_MODALFRAME": 0x80,
+    "SS_LEFT": 0x0000,
+    "SS_CENTER": 0x0001,
+    "SS_BITMAP": 0x000E,
+    "SS_REALSIZEIMAGE": 0x0800,
+    "SS_SUNKEN": 0x1000,
+    "BS_PUSHBUTTON": 0x0000,
+    "BS_DEFPUSHBUTTON": 0x0001,
+    "BS_GROUPBOX": 0x0007,
+    "CBS_DROPDOWNLIST": 0x0003,
+    "CBS_SORT": 0x0100,
+    "ES_RIGHT": 0x0002,
+    "ES_AUTOHSCROLL": 0x0080,
+    "ES_NUMBER": 0x2000,
 }
+
+# What windres gives a dialog without STYLE, and what CAPTION and FONT add.
+DIALOG_DEFAULT_STYLE = (BUILTIN_SYMBOLS["WS_POPUP"] | BUILTIN_SYMBOLS["WS_BORDER"]
+                        | BUILTIN_SYMBOLS["WS_SYSMENU"])
+CAPTION_STYLE = BUILTIN_SYMBOLS["WS_CAPTION"]
+FONT_STYLE = BUILTIN_SYMBOLS["DS_SETFONT"]
+# Every CONTROL starts from these; its style expression adds to them.
+CONTROL_DEFAULT_STYLE = BUILTIN_SYMBOLS["WS_CHILD"] | BUILTIN_SYMBOLS["WS_VISIBLE"]
+# windres writes DIALOGEX fonts with this weight, italic flag and charset
+# (DEFAULT_CHARSET) unless the FONT statement gives them.
+DEFAULT_FONT_WEIGHT = 0
+DEFAULT_FONT_ITALIC = 0
+DEFAULT_FONT_CHARSET = 1
+
+# The predefined window classes a template may name by ordinal.
+CONTROL_CLASS_ORDINALS = {0x80: "BUTTON", 0x81: "EDIT", 0x82: "STATIC", 0x83: "LISTBOX", 0x84: "SCROLLBAR",
+                          0x85: "COMBOBOX"}
 
 # Load and memory options rc accepts after a resource keyword; they mean
 # nothing to a Win32 module, so they are read and dropped.
@@ -248,6 +303,7 @@ class Preprocessor:
         self.symbols = {}  # name -> tokens of its value
         self.code_page = None
         self.open_files = []
+        self.read_once = set()  # files that said #pragma once
         self.evaluating = []
 
     def read_file(self, path, header=False, includer=None, include_line=None):
@@ -278,8 +334,13 @@ class Preprocessor:
         handler(scanner, tokens, line)
 
     def directive_pragma(self, scanner, tokens, line):
+        if len(tokens) == 1 and tokens[0].is_word("ONCE"):
+            # Several scripts include resource_ids.h; the C preprocessor
+            # windres runs reads it once, and so must this.
+            self.read_once.add(os.path.abspath(scanner.path))
+            return
         if not tokens or not tokens[0].is_word("CODE_PAGE"):
-            return  # once, ...: nothing to do with resources
+            return  # nothing to do with resources
         if (len(tokens) != 4 or not tokens[1].is_punct("(") or tokens[2].kind != "number"
                 or not tokens[3].is_punct(")")):
             scanner.error("expected #pragma code_page(65001)", line)
@@ -299,6 +360,8 @@ class Preprocessor:
         if tokens[0].kind == "system":
             return
         target = os.path.join(os.path.dirname(scanner.path), tokens[0].value)
+        if os.path.abspath(target) in self.read_once:
+            return
         header = os.path.splitext(target)[1].lower() in (".h", ".hh", ".hpp")
         scanner.out.extend(self.read_file(target, header, scanner.path, line))
 
@@ -419,13 +482,16 @@ class Parser(TokenStream):
     def __init__(self, tokens, preprocessor):
         super().__init__(tokens, preprocessor)
         self.language = None
-        self.result = {"strings": {}}
+        self.result = {"strings": {}, "dialogs": {}}
         self.statements = {
             "LANGUAGE": self.statement_language,
             "STRINGTABLE": self.statement_stringtable,
         }
         # Resources written "name TYPE ...", e.g. "102 DIALOGEX ...".
-        self.resources = {}
+        self.resources = {
+            "DIALOG": self.resource_dialog,
+            "DIALOGEX": self.resource_dialog,
+        }
 
     def parse(self):
         while not self.at_end():
@@ -500,9 +566,175 @@ class Parser(TokenStream):
         self.next()
 
 
+    # --- Dialogs ---
+
+    def comma_number(self, low, high, what):
+        self.expect_punct(",")
+        return self.word(self.expression(), low, high, what)
+
+    def coordinate(self, what, leading_comma=True):
+        if leading_comma:
+            self.expect_punct(",")
+        return self.word(self.expression(), -0x8000, 0x7FFF, what)
+
+    def style_expression(self, style):
+        """style after "a | NOT b | ...": windres sets each term's bits and
+        clears those of a NOT term, left to right. Terms are numbers,
+        symbols or parenthesised expressions, as windres allows."""
+        while True:
+            negate = self.peek().is_word("NOT")
+            if negate:
+                self.next()
+            value = self.operand()
+            style = style & ~value if negate else style | value
+            if not self.peek().is_punct("|"):
+                return style & 0xFFFFFFFF
+            self.next()
+
+    def control_id(self, extended):
+        # DIALOGEX keeps a 32-bit id, DIALOG a 16-bit one; both read back
+        # signed, so a label's -1 stays -1.
+        bits = 32 if extended else 16
+        token = self.peek()
+        value = self.expression()
+        if not -(1 << (bits - 1)) <= value < (1 << bits):
+            self.error(token, f"control id {value} does not fit {bits} bits")
+        value &= (1 << bits) - 1
+        return value - (1 << bits) if value >> (bits - 1) else value
+
+    def control_class(self):
+        token = self.peek()
+        if token.kind == "string":
+            self.next()
+            # windres stores class names upper-cased; so does this.
+            return token.value.upper()
+        ordinal = self.expression()
+        if ordinal not in CONTROL_CLASS_ORDINALS:
+            self.error(token, f"window class ordinal {ordinal:#x} is not a predefined class")
+        return CONTROL_CLASS_ORDINALS[ordinal]
+
+    def dialog_font(self, extended):
+        size = self.word(self.expression(), 0, 0xFFFF, "font size")
+        self.expect_punct(",")
+        name_token = self.peek()
+        name = self.text()
+        if not name:
+            self.error(name_token, "empty font name")
+        font = {"size": size, "name": name, "weight": None, "italic": None, "charset": None}
+        if extended:
+            font.update(weight=DEFAULT_FONT_WEIGHT, italic=DEFAULT_FONT_ITALIC, charset=DEFAULT_FONT_CHARSET)
+            for field, high in (("weight", 0xFFFF), ("italic", 0xFF), ("charset", 0xFF)):
+                if not self.peek().is_punct(","):
+                    break
+                font[field] = self.comma_number(0, high, f"font {field}")
+        elif self.peek().is_punct(","):
+            self.error(self.peek(), "font weight, italic and charset need DIALOGEX")
+        return font
+
+    def dialog_control(self, extended):
+        text_token = self.peek()
+        if text_token.kind != "string":
+            self.error(text_token, f"expected the control's text, found {text_token.describe()}")
+        text = self.text()
+        self.expect_punct(",")
+        control_id = self.control_id(extended)
+        self.expect_punct(",")
+        class_name = self.control_class()
+        self.expect_punct(",")
+        style = self.style_expression(CONTROL_DEFAULT_STYLE)
+        x = self.coordinate("x")
+        y = self.coordinate("y")
+        width = self.coordinate("width")
+        height = self.coordinate("height")
+        exstyle = help_id = 0
+        if self.peek().is_punct(","):
+            exstyle = self.comma_number(-0x80000000, 0xFFFFFFFF, "extended style") & 0xFFFFFFFF
+            if extended and self.peek().is_punct(","):
+                help_id = self.comma_number(-0x80000000, 0xFFFFFFFF, "help id") & 0xFFFFFFFF
+        if self.peek().is_word("BEGIN") or self.peek().is_punct("{"):
+            self.error(self.peek(), "control creation data is not supported")
+        return {"id": control_id, "class": class_name, "style": style, "exstyle": exstyle, "help_id": help_id,
+                "x": x, "y": y, "width": width, "height": height, "text": text}
+
+    def resource_dialog(self, keyword, name):
+        extended = keyword.value.upper() == "DIALOGEX"
+        if isinstance(name, str):
+            self.error(keyword, f"dialog '{name}' needs a numeric id (an undefined symbol?)")
+        language = self.language
+        while self.peek().kind == "name" and self.peek().value.upper() in MEMORY_FLAGS:
+            self.next()
+        x = self.coordinate("x", leading_comma=False)
+        y = self.coordinate("y")
+        width = self.coordinate("width")
+        height = self.coordinate("height")
+        help_id = 0
+        if extended and self.peek().is_punct(","):
+            help_id = self.comma_number(-0x80000000, 0xFFFFFFFF, "help id") & 0xFFFFFFFF
+
+        # windres keeps the default style until a STYLE statement; from then
+        # on the style is what STYLE, CAPTION and FONT have set, in order.
+        style = DIALOG_DEFAULT_STYLE
+        written = 0
+        exstyle = 0
+        caption = ""
+        font = None
+        while True:
+            token = self.next()
+            if token.is_word("BEGIN") or token.is_punct("{"):
+                break
+            if token.is_word("STYLE"):
+                written = self.style_expression(written)
+                style = written
+            elif token.is_word("EXSTYLE"):
+                exstyle = self.word(self.expression(), -0x80000000, 0xFFFFFFFF, "extended style") & 0xFFFFFFFF
+            elif token.is_word("CAPTION"):
+                caption = self.text()
+                style |= CAPTION_STYLE
+                written |= CAPTION_STYLE
+            elif token.is_word("FONT"):
+                font = self.dialog_font(extended)
+                style |= FONT_STYLE
+                written |= FONT_STYLE
+            elif token.is_word("LANGUAGE"):
+                language = self.language_value()
+            elif token.is_word("CHARACTERISTICS", "VERSION"):
+                self.expression()
+            elif token.is_word("MENU", "CLASS"):
+                self.error(token, f"{token.value.upper()} is not supported in dialogs")
+            else:
+                self.error(token, f"expected BEGIN, found {token.describe()}")
+        if language is None:
+            self.error(keyword, f"{keyword.value.upper()} is in no LANGUAGE block")
+
+        controls = []
+        while not self.is_block_end(self.peek()):
+            token = self.next()
+            if token.kind == "end":
+                self.error(keyword, f"{keyword.value.upper()} has no END")
+            if not token.is_word("CONTROL"):
+                self.error(token, f"expected CONTROL or END, found {token.describe()}; write controls as "
+                                  "CONTROL statements with their full style")
+            controls.append(self.dialog_control(extended))
+        self.next()
+
+        table = self.result["dialogs"].setdefault(language, {})
+        if name in table:
+            self.error(keyword, f"dialog {name} appears twice in language {language}")
+        table[name] = {"extended": extended, "style": style, "exstyle": exstyle, "help_id": help_id,
+                       "x": x, "y": y, "width": width, "height": height, "caption": caption, "font": font,
+                       "controls": controls}
+
+
 def parse(path):
     """The resources of a script: {"strings": {lang_id: {string_id: text}},
-    "symbols": {name: value}} for every #define with a numeric value."""
+    "dialogs": {lang_id: {dialog_id: dialog}}, "symbols": {name: value}} for
+    every #define with a numeric value.
+
+    A dialog holds "extended" (DIALOGEX), "style", "exstyle", "help_id", "x",
+    "y", "width", "height", "caption", "font" (None, or "size", "name",
+    "weight", "italic", "charset"; the last three None for DIALOG) and
+    "controls", each with "id", "class", "style", "exstyle", "help_id", "x",
+    "y", "width", "height" and "text". Styles are the bits windres stores."""
     pre = Preprocessor()
     result = Parser(pre.read_file(path), pre).parse()
     symbols = {}
@@ -556,8 +788,46 @@ def cpp_source(resources, script):
         lines.append("    {0, 0, nullptr},  // an array may not be empty")
     lines.append("};")
     lines.append(f"const size_t STRING_RESOURCE_COUNT = {len(entries)};")
+    lines.append("")
+    lines += cpp_dialogs(resources["dialogs"])
     lines += ["", "}  // namespace platform", ""]
     return "\n".join(lines)
+
+
+def cpp_dialogs(dialogs):
+    entries = [(language, dialog_id, dialog)
+               for language, table in sorted(dialogs.items())
+               for dialog_id, dialog in sorted(table.items())]
+    lines = []
+    if entries:
+        lines.append("namespace {")
+        lines.append("")
+    for language, dialog_id, dialog in entries:
+        if not dialog["controls"]:
+            continue
+        lines.append(f"const DialogControlResource DIALOG_{dialog_id}_{language}_CONTROLS[] = {{")
+        for control in dialog["controls"]:
+            lines.append(f"    {{{control['id']}, {cpp_string(control['class'])}, {control['style']:#010x}u, "
+                         f"{control['x']}, {control['y']}, {control['width']}, {control['height']}, "
+                         f"{cpp_string(control['text'])}}},")
+        lines.append("};")
+        lines.append("")
+    if entries:
+        lines.append("}  // namespace")
+        lines.append("")
+    lines.append("const DialogResource DIALOG_RESOURCES[] = {")
+    for language, dialog_id, dialog in entries:
+        font = dialog["font"]
+        controls = dialog["controls"]
+        lines.append(f"    {{{language}, {dialog_id}, {dialog['style']:#010x}u, {dialog['x']}, {dialog['y']}, "
+                     f"{dialog['width']}, {dialog['height']}, {cpp_string(dialog['caption'])}, "
+                     f"{cpp_string(font['name']) if font else 'nullptr'}, {font['size'] if font else 0}, "
+                     f"{f'DIALOG_{dialog_id}_{language}_CONTROLS' if controls else 'nullptr'}, {len(controls)}}},")
+    if not entries:
+        lines.append("    {0, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0, nullptr, 0},  // an array may not be empty")
+    lines.append("};")
+    lines.append(f"const size_t DIALOG_RESOURCE_COUNT = {len(entries)};")
+    return lines
 
 
 def write_if_changed(path, content):
