@@ -1,0 +1,58 @@
+#include "sim/geodesy.h"
+
+#include <cmath>
+
+#include "sim/host.h"
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kTwo32 = 4294967296.0;
+
+int64_t Fixed32(double value) { return static_cast<int64_t>(std::llround(value * kTwo32)); }
+
+double Wrap360(double degrees) {
+    double wrapped = std::fmod(degrees, 360.0);
+    return wrapped < 0 ? wrapped + 360.0 : wrapped;
+}
+
+}  // namespace
+
+int64_t LatitudeToPosition(double degrees) { return Fixed32(degrees * kPi / 180.0 * kEarthRadiusMetres); }
+
+int64_t LongitudeToPosition(double degrees) {
+    // Signed: -180 up to (not including) +180 degrees.
+    double wrapped = Wrap360(degrees + 180.0) - 180.0;
+    return Fixed32(wrapped / 360.0 * kLonUnitsPerTurn);
+}
+
+int64_t AltitudeToPosition(double metres) { return Fixed32(metres); }
+
+double PositionToLatitude(int64_t position) {
+    return static_cast<double>(position) / kTwo32 / kEarthRadiusMetres * 180.0 / kPi;
+}
+
+double PositionToLongitude(int64_t position) { return static_cast<double>(position) / kTwo32 / kLonUnitsPerTurn * 360.0; }
+
+double PositionToAltitude(int64_t position) { return static_cast<double>(position) / kTwo32; }
+
+int64_t Widen(const Position48& position) {
+    return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(position.integer)) << 32) |
+                                (static_cast<uint64_t>(position.fraction) << 16));
+}
+
+double LatitudeOf(const Position48& position) { return PositionToLatitude(Widen(position)); }
+double LongitudeOf(const Position48& position) { return PositionToLongitude(Widen(position)); }
+double AltitudeOf(const Position48& position) { return PositionToAltitude(Widen(position)); }
+
+uint32_t DegreesToHeading(double degrees) {
+    return static_cast<uint32_t>(static_cast<uint64_t>(std::llround(Wrap360(degrees) / 360.0 * kTwo32)));
+}
+
+double HeadingToDegrees(uint32_t heading) { return heading / kTwo32 * 360.0; }
+
+double AngleToDegrees(int16_t angle) { return angle * 360.0 / 65536.0; }
+
+}  // namespace sim

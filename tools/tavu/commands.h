@@ -1,0 +1,26 @@
+// The subcommands of the tavu CLI. Each adds itself to the application and
+// returns the exit code of its run through the callback it installs.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace tavu {
+
+// Exit codes shared by every subcommand.
+enum ExitCode : int {
+    EXIT_OK = 0,
+    EXIT_FAILURE_FOUND = 1,  // the command ran and found errors (or failed)
+    EXIT_USAGE = 2,          // bad arguments
+};
+
+// Set by the subcommand that ran.
+int& ExitStatus();
+
+void AddRunCommand(CLI::App& app);
+void AddCatalogCommand(CLI::App& app);
+void AddDumpCommand(CLI::App& app);
+void AddCheckCommand(CLI::App& app);
+void AddMapCommand(CLI::App& app);
+void AddFlyCommand(CLI::App& app);
+
+}  // namespace tavu
