@@ -63,17 +63,6 @@ bool IsCommandKey(uint32_t keyCode) {
 
 void MarkModified() { (*state.currentScenery->header)->flags |= MODIFIED; }
 
-void StopMotion() {
-    state.latVelocity = 0;
-    state.altVelocity = 0;
-    state.lonVelocity = 0;
-    state.bankRate = 0;
-    state.headingRate = 0;
-    state.pitchRate = 0;
-    state.forwardSpeed = 0;
-    state.sideSpeed = 0;
-}
-
 void Level(bool withHeading) {
     state.bankAcc = 0;
     state.pitchAcc = 0;

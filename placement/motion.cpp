@@ -64,7 +64,7 @@ int64_t Nudge64(int64_t value, int64_t start, int64_t limit, bool positive) {
     return Nudge(value, start, limit, positive);
 }
 
-void LoadEditState(ObjectRecord* record) {
+void StopMotion() {
     state.forwardSpeed = 0;
     state.sideSpeed = 0;
     state.bankRate = 0;
@@ -73,6 +73,10 @@ void LoadEditState(ObjectRecord* record) {
     state.latVelocity = 0;
     state.altVelocity = 0;
     state.lonVelocity = 0;
+}
+
+void LoadEditState(ObjectRecord* record) {
+    StopMotion();
     if (record == nullptr) {
         state.bankAcc = 0;
         state.headingAcc = 0;

@@ -32,6 +32,8 @@ inline constexpr int64_t ALT_VELOCITY_LIMIT = int64_t{1} << 29;
 int32_t Nudge32(int32_t value, int32_t start, int32_t limit, bool positive);
 int64_t Nudge64(int64_t value, int64_t start, int64_t limit, bool positive);
 
+// Zeroes every speed, velocity and rate; the angles stay where they are.
+void StopMotion();
 void LoadEditState(ObjectRecord* record);
 void UpdateHeadingVelocity(uint32_t heading);
 void TAVU_CALL OnFrame(uint32_t, uint32_t);
