@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`.
-.PHONY: all release test native-test dll check-dll deps clean
+.PHONY: all release test native-test dll check-dll fuzz bench deps clean
 
 all: release
 
@@ -10,7 +10,14 @@ release: deps
 	cmake --preset release
 	cmake --build --preset release
 
-native-test: deps
+# The tour session in a fresh scenery folder; its transcript is the output.
+.PHONY: demo
+demo: release
+	rm -rf build/demo
+	build/release/tavu run examples/tour.session --sceneries build/demo/sceneries
+
+# The DLL first: the native tests also load and check the real DLL.
+native-test: deps dll
 	cmake --preset test
 	cmake --build --preset test
 	ctest --preset test
@@ -22,7 +29,18 @@ dll: deps
 check-dll: dll
 	tools/check-dll build/windows/TAVUEdit.dll --rc resources/TAVUEdit.rc
 
-test: native-test check-dll
+# Benchmarks of the release build; the table goes to docs/PERFORMANCE.md by
+# hand, the raw results to build/bench/results.json.
+bench: release
+	mkdir -p build/bench
+	build/release/tavu-bench --benchmark_out=build/bench/results.json --benchmark_out_format=json
+	tools/bench-report build/bench/results.json
+
+# A short run of the scenery-file fuzzer; `fuzz/run SECONDS` runs it longer.
+fuzz: deps
+	fuzz/run 10
+
+test: native-test check-dll fuzz
 
 clean:
 	rm -rf build

@@ -32,6 +32,10 @@ target_link_libraries(tavu_module PUBLIC tavu_platform)
 file(GLOB TAVU_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES})
 target_link_libraries(tavu_sim PUBLIC tavu_module)
+# Unicorn runs the real 32-bit module under x86 emulation.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+target_link_libraries(tavu_sim PUBLIC PkgConfig::UNICORN)
 
 # The object preview bitmaps, drawn by our own tool into the data folder the
 # tests load them from.
@@ -64,6 +68,7 @@ if(benchmark_FOUND)
     file(GLOB TAVU_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
     add_executable(tavu-bench ${TAVU_BENCH_SOURCES})
     target_link_libraries(tavu-bench PRIVATE tavu_cli benchmark::benchmark)
+    target_compile_definitions(tavu-bench PRIVATE TAVU_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     add_dependencies(tavu-bench previews)
 endif()
 

@@ -32,6 +32,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 void TAVU_CALL EditorInit(void) {
     // Only a player the host has already loaded; the editor never loads it.
+    // A player found by an earlier init may be gone by now: forget it.
+    state.playerLinkage = nullptr;
     HMODULE player = GetModuleHandleA(kPlayerModule);
     if (player == nullptr) {
         return;

@@ -68,4 +68,20 @@ extern const size_t DIALOG_RESOURCE_COUNT;
 // The template in exactly that language; nullptr when absent.
 const DialogResource* FindDialogResource(UINT id, LANGID language);
 
+// Another source of the module's texts and templates: the resource section of
+// the real DLL while it runs under emulation, so that what its code loads is
+// what the binary carries. While one is set it answers FindStringUtf8 and
+// FindDialogResource alone; a resource it lacks stays absent rather than
+// being filled in from the generated tables.
+class ResourceProvider {
+public:
+    virtual ~ResourceProvider() = default;
+    virtual const char* FindString(UINT id, LANGID language) const = 0;
+    virtual const DialogResource* FindDialog(UINT id, LANGID language) const = 0;
+};
+
+// nullptr goes back to the generated tables.
+void SetResourceProvider(const ResourceProvider* provider);
+const ResourceProvider* CurrentResourceProvider();
+
 }  // namespace platform

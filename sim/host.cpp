@@ -18,65 +18,6 @@ Host* activeHost = nullptr;
 constexpr uint8_t kFreshBytePattern = 0xCD;  // marks memory nobody has written
 constexpr double kPi = 3.14159265358979323846;
 
-Host& Active() { return *activeHost; }
-
-// Service entries in the host's calling convention. Each forwards to the
-// active host.
-int32_t TAVU_CALL AllocBlockService(int32_t pool, int32_t bytes, void* pointerAddress, int32_t flags) {
-    return Active().ServiceAllocBlock(pool, bytes, pointerAddress, flags);
-}
-int32_t TAVU_CALL ResizeBlockService(int32_t pool, int32_t bytes, void* pointerAddress) {
-    return Active().ServiceResizeBlock(pool, bytes, pointerAddress);
-}
-void TAVU_CALL CopyBytesService(void* destination, const void* source, int32_t count) {
-    if (count > 0) {
-        memmove(destination, source, static_cast<size_t>(count));
-    }
-}
-int32_t TAVU_CALL CompareBytesService(const void* first, const void* second, int32_t count) {
-    return count > 0 ? memcmp(first, second, static_cast<size_t>(count)) : 0;
-}
-void TAVU_CALL CopyStringService(char* destination, const char* source) { strcpy(destination, source); }
-void TAVU_CALL AppendStringService(char* destination, const char* source) { strcat(destination, source); }
-void TAVU_CALL RegisterCallbackService(int32_t type, HostCallback callback) {
-    Active().ServiceRegister(type, callback);
-}
-void TAVU_CALL UnregisterCallbackService(int32_t type, HostCallback callback) {
-    Active().ServiceUnregister(type, callback);
-}
-void TAVU_CALL DrawBlockService(const void* block, int32_t) { Active().ServiceDrawBlock(block); }
-void TAVU_CALL SinCosService(uint32_t angle, int16_t* sine, int16_t* cosine) {
-    ++Active().PureCalls().sinCos;
-    SinCos16(angle, sine, cosine);
-}
-void TAVU_CALL ShowHelpService(const char* file, const char* topic) { Active().ServiceShowHelp(file, topic); }
-int32_t TAVU_CALL RunDialogService(HINSTANCE instance, int32_t templateId, DLGPROC procedure) {
-    return Active().ServiceRunDialog(instance, templateId, procedure);
-}
-int32_t TAVU_CALL ShowMessageService(HINSTANCE instance, int32_t titleId, int32_t textId, int32_t, uint32_t flags) {
-    return Active().ServiceShowMessage(instance, titleId, textId, flags);
-}
-int32_t TAVU_CALL InstallKeyHookService(KeyFunction handler, KeyFunction filter) {
-    return Active().ServiceInstallKeyHook(handler, filter);
-}
-int32_t TAVU_CALL RemoveKeyHookService(KeyFunction handler, KeyFunction filter) {
-    Active().ServiceRemoveKeyHook(handler, filter);
-    return 1;
-}
-int32_t TAVU_CALL DistanceToLonService(int32_t distance, int32_t latitude) {
-    ++Active().PureCalls().distanceToLon;
-    return MetresToLonUnits(distance, latitude);
-}
-int32_t TAVU_CALL LonToDistanceService(int32_t lonDifference, int32_t latitude) {
-    ++Active().PureCalls().lonToDistance;
-    return LonUnitsToMetres(lonDifference, latitude);
-}
-
-template <typename Fn>
-HostWord Word(Fn function) {
-    return reinterpret_cast<HostWord>(function);
-}
-
 int32_t Saturate32(double value) {
     if (!(value == value)) {
         return 0;
@@ -114,24 +55,28 @@ int32_t LonUnitsToMetres(int32_t lonUnits, int32_t latitude) {
     return Saturate32(static_cast<double>(lonUnits) * (2.0 * kPi / kLonUnitsPerTurn) * ParallelRadius(latitude));
 }
 
-Host::Host() {
-    runtimeTable_[SLOT_ALLOC_BLOCK] = Word(&AllocBlockService);
-    runtimeTable_[SLOT_RESIZE_BLOCK] = Word(&ResizeBlockService);
-    runtimeTable_[SLOT_COPY_BYTES] = Word(&CopyBytesService);
-    runtimeTable_[SLOT_COMPARE_BYTES] = Word(&CompareBytesService);
-    runtimeTable_[SLOT_COPY_STRING] = Word(&CopyStringService);
-    runtimeTable_[SLOT_APPEND_STRING] = Word(&AppendStringService);
-    callbackTable_[SLOT_REGISTER_CALLBACK] = Word(&RegisterCallbackService);
-    callbackTable_[SLOT_UNREGISTER_CALLBACK] = Word(&UnregisterCallbackService);
-    renderTable_[SLOT_DRAW_BLOCK] = Word(&DrawBlockService);
-    mathTable_[SLOT_SIN_COS] = Word(&SinCosService);
-    uiTable_[SLOT_SHOW_HELP] = Word(&ShowHelpService);
-    uiTable_[SLOT_RUN_DIALOG] = Word(&RunDialogService);
-    uiTable_[SLOT_SHOW_MESSAGE] = Word(&ShowMessageService);
-    uiTable_[SLOT_INSTALL_KEY_HOOK] = Word(&InstallKeyHookService);
-    uiTable_[SLOT_REMOVE_KEY_HOOK] = Word(&RemoveKeyHookService);
-    uiTable_[SLOT_DISTANCE_TO_LON] = Word(&DistanceToLonService);
-    uiTable_[SLOT_LON_TO_DISTANCE] = Word(&LonToDistanceService);
+Host::Host(std::unique_ptr<ModuleSpace> space) : space_(std::move(space)) {
+    using F = HostFunction;
+    runtimeTable_ = MakeTable(RUNTIME_TABLE_SLOTS, {{SLOT_ALLOC_BLOCK, F::AllocBlock},
+                                                    {SLOT_RESIZE_BLOCK, F::ResizeBlock},
+                                                    {SLOT_COPY_BYTES, F::CopyBytes},
+                                                    {SLOT_COMPARE_BYTES, F::CompareBytes},
+                                                    {SLOT_COPY_STRING, F::CopyString},
+                                                    {SLOT_APPEND_STRING, F::AppendString}});
+    callbackTable_ = MakeTable(CALLBACK_TABLE_SLOTS, {{SLOT_REGISTER_CALLBACK, F::RegisterCallback},
+                                                      {SLOT_UNREGISTER_CALLBACK, F::UnregisterCallback}});
+    renderTable_ = MakeTable(RENDER_TABLE_SLOTS, {{SLOT_DRAW_BLOCK, F::DrawBlock}});
+    mathTable_ = MakeTable(MATH_TABLE_SLOTS, {{SLOT_SIN_COS, F::SinCos}});
+    uiTable_ = MakeTable(UI_TABLE_SLOTS, {{SLOT_SHOW_HELP, F::ShowHelp},
+                                          {SLOT_RUN_DIALOG, F::RunDialog},
+                                          {SLOT_SHOW_MESSAGE, F::ShowMessage},
+                                          {SLOT_INSTALL_KEY_HOOK, F::InstallKeyHook},
+                                          {SLOT_REMOVE_KEY_HOOK, F::RemoveKeyHook},
+                                          {SLOT_DISTANCE_TO_LON, F::DistanceToLon},
+                                          {SLOT_LON_TO_DISTANCE, F::LonToDistance}});
+    globalsAddress_ = space_->Allocate(kSimGlobalsBytes);
+    globals_ = space_->Native(globalsAddress_, kSimGlobalsBytes);
+    memset(globals_, 0, kSimGlobalsBytes);
     SetGlobal<uint16_t>(SG_FRAME_STEP, kDefaultFrameStepMs);
     previous_ = activeHost;
     activeHost = this;
@@ -139,53 +84,75 @@ Host::Host() {
 
 Host::~Host() {
     for (auto& [block, size] : blocks_) {
-        free(block);
+        space_->Free(block);
+    }
+    for (ModuleAddress table : {runtimeTable_, callbackTable_, renderTable_, mathTable_, uiTable_, globalsAddress_}) {
+        space_->Free(table);
     }
     activeHost = previous_;
 }
 
+ModuleAddress Host::MakeTable(int slots, std::initializer_list<std::pair<int, HostFunction>> entries) {
+    size_t bytes = static_cast<size_t>(slots) * space_->PointerBytes();
+    ModuleAddress table = space_->Allocate(bytes);
+    memset(space_->Native(table, bytes), 0, bytes);
+    for (auto [slot, function] : entries) {
+        space_->WritePointer(table + static_cast<ModuleAddress>(slot) * space_->PointerBytes(),
+                             space_->HostEntry(function));
+    }
+    return table;
+}
+
 Host* Host::Active() { return activeHost; }
 
-void Host::FillImportTable(ImportEntry* table) const {
-    for (uint32_t i = 0; i < IMPORT_ENTRY_COUNT && table[i].id != 0; ++i) {
-        switch (table[i].id) {
+void Host::FillImportTable(ModuleAddress importTable) {
+    const ModuleAddress word = space_->PointerBytes();
+    for (uint32_t i = 0; i < IMPORT_ENTRY_COUNT; ++i) {
+        ModuleAddress entry = importTable + 2 * word * i;
+        ModuleAddress id = space_->ReadPointer(entry);
+        if (id == 0) {
+            break;
+        }
+        ModuleAddress table = 0;
+        switch (id) {
             case RUNTIME_TABLE_ID:
-                table[i].table = reinterpret_cast<HostWord>(runtimeTable_);
+                table = runtimeTable_;
                 break;
             case SIM_GLOBALS_ID:
-                table[i].table = reinterpret_cast<HostWord>(globals_);
+                table = globalsAddress_;
                 break;
             case CALLBACK_TABLE_ID:
-                table[i].table = reinterpret_cast<HostWord>(callbackTable_);
+                table = callbackTable_;
                 break;
             case RENDER_TABLE_ID:
-                table[i].table = reinterpret_cast<HostWord>(renderTable_);
+                table = renderTable_;
                 break;
             case MATH_TABLE_ID:
-                table[i].table = reinterpret_cast<HostWord>(mathTable_);
+                table = mathTable_;
                 break;
             case UI_TABLE_ID:
-                table[i].table = reinterpret_cast<HostWord>(uiTable_);
+                table = uiTable_;
                 break;
             default:
-                break;
+                continue;
         }
+        space_->WritePointer(entry + word, table);
     }
 }
 
-void* Host::AllocateBlock(size_t bytes) {
-    void* block = malloc(std::max<size_t>(bytes, 1));
-    if (block == nullptr) {
-        return nullptr;
+ModuleAddress Host::AllocateBlock(size_t bytes) {
+    ModuleAddress block = space_->Allocate(std::max<size_t>(bytes, 1));
+    if (block == 0) {
+        return 0;
     }
-    memset(block, kFreshBytePattern, bytes);
+    memset(space_->Native(block, bytes), kFreshBytePattern, bytes);
     blocks_[block] = bytes;
     ++stats_.liveBlocks;
     stats_.liveBytes += static_cast<int64_t>(bytes);
     return block;
 }
 
-void Host::FreeBlock(void* block) {
+void Host::FreeBlock(ModuleAddress block) {
     auto it = blocks_.find(block);
     if (it == blocks_.end()) {
         return;
@@ -193,11 +160,11 @@ void Host::FreeBlock(void* block) {
     --stats_.liveBlocks;
     stats_.liveBytes -= static_cast<int64_t>(it->second);
     blocks_.erase(it);
-    free(block);
+    space_->Free(block);
 }
 
-size_t Host::BlockSize(const void* block) const {
-    auto it = blocks_.find(const_cast<void*>(block));
+size_t Host::BlockSize(ModuleAddress block) const {
+    auto it = blocks_.find(block);
     return it == blocks_.end() ? 0 : it->second;
 }
 
@@ -206,57 +173,84 @@ bool Host::NextAllocationFails() {
     return failAllocationAt_ != 0 && stats_.calls == failAllocationAt_;
 }
 
-int32_t Host::ServiceAllocBlock(int32_t, int32_t bytes, void* pointerAddress, int32_t flags) {
-    auto* cell = static_cast<void**>(pointerAddress);
+int32_t Host::ServiceAllocBlock(int32_t, int32_t bytes, ModuleAddress cell, int32_t flags) {
     if (NextAllocationFails() || bytes < 0) {
-        *cell = nullptr;
+        space_->WritePointer(cell, 0);
         return 1;
     }
-    void* block = AllocateBlock(static_cast<size_t>(bytes));
-    if (block == nullptr) {
-        *cell = nullptr;
+    ModuleAddress block = AllocateBlock(static_cast<size_t>(bytes));
+    if (block == 0) {
+        space_->WritePointer(cell, 0);
         return 1;
     }
     if (flags == 1) {
-        memset(block, 0, static_cast<size_t>(bytes));
+        memset(space_->Native(block, static_cast<size_t>(bytes)), 0, static_cast<size_t>(bytes));
     }
-    *cell = block;
+    space_->WritePointer(cell, block);
     return 0;
 }
 
-int32_t Host::ServiceResizeBlock(int32_t, int32_t bytes, void* pointerAddress) {
-    auto* cell = static_cast<void**>(pointerAddress);
-    void* old = *cell;
+int32_t Host::ServiceResizeBlock(int32_t, int32_t bytes, ModuleAddress cell) {
+    ModuleAddress old = space_->ReadPointer(cell);
     auto it = blocks_.find(old);
     // A failed resize leaves the old block alive but the caller's pointer
     // cleared: the caller must put its pointer back.
     if (NextAllocationFails() || bytes < 0 || it == blocks_.end()) {
-        *cell = nullptr;
+        space_->WritePointer(cell, 0);
         return 1;
     }
     size_t oldSize = it->second;
     size_t newSize = static_cast<size_t>(bytes);
-    void* block = realloc(old, std::max<size_t>(newSize, 1));
-    if (block == nullptr) {
-        *cell = nullptr;
+    ModuleAddress block = space_->Resize(old, std::max<size_t>(newSize, 1));
+    if (block == 0) {
+        space_->WritePointer(cell, 0);
         return 1;
     }
-    blocks_.erase(it);
+    blocks_.erase(old);
     if (newSize > oldSize) {
-        memset(static_cast<uint8_t*>(block) + oldSize, kFreshBytePattern, newSize - oldSize);
+        memset(space_->Native(block + oldSize, newSize - oldSize), kFreshBytePattern, newSize - oldSize);
     }
     blocks_[block] = newSize;
     stats_.liveBytes += static_cast<int64_t>(newSize) - static_cast<int64_t>(oldSize);
-    *cell = block;
+    space_->WritePointer(cell, block);
     return 0;
 }
 
-void Host::ServiceRegister(int32_t type, HostCallback callback) {
+void Host::ServiceCopyBytes(void* destination, const void* source, int32_t count) {
+    if (count > 0) {
+        memmove(destination, source, static_cast<size_t>(count));
+    }
+}
+
+int32_t Host::ServiceCompareBytes(const void* first, const void* second, int32_t count) {
+    return count > 0 ? memcmp(first, second, static_cast<size_t>(count)) : 0;
+}
+
+void Host::ServiceCopyString(char* destination, const char* source) { strcpy(destination, source); }
+
+void Host::ServiceAppendString(char* destination, const char* source) { strcat(destination, source); }
+
+void Host::ServiceSinCos(uint32_t angle, int16_t* sine, int16_t* cosine) {
+    ++pureCalls_.sinCos;
+    SinCos16(angle, sine, cosine);
+}
+
+int32_t Host::ServiceDistanceToLon(int32_t distance, int32_t latitude) {
+    ++pureCalls_.distanceToLon;
+    return MetresToLonUnits(distance, latitude);
+}
+
+int32_t Host::ServiceLonToDistance(int32_t lonDifference, int32_t latitude) {
+    ++pureCalls_.lonToDistance;
+    return LonUnitsToMetres(lonDifference, latitude);
+}
+
+void Host::ServiceRegister(int32_t type, ModuleAddress callback) {
     callbacks_[type].push_back(callback);
     callbackLog_.push_back({true, type, callback});
 }
 
-void Host::ServiceUnregister(int32_t type, HostCallback callback) {
+void Host::ServiceUnregister(int32_t type, ModuleAddress callback) {
     callbackLog_.push_back({false, type, callback});
     auto& list = callbacks_[type];
     auto it = std::find(list.begin(), list.end(), callback);
@@ -265,24 +259,33 @@ void Host::ServiceUnregister(int32_t type, HostCallback callback) {
     }
 }
 
-std::vector<HostCallback> Host::Registered(int32_t type) const {
+std::vector<ModuleAddress> Host::RegisteredAddresses(int32_t type) const {
     auto it = callbacks_.find(type);
-    return it == callbacks_.end() ? std::vector<HostCallback>{} : it->second;
+    return it == callbacks_.end() ? std::vector<ModuleAddress>{} : it->second;
+}
+
+std::vector<HostCallback> Host::Registered(int32_t type) const {
+    std::vector<HostCallback> callbacks;
+    for (ModuleAddress address : RegisteredAddresses(type)) {
+        callbacks.push_back(reinterpret_cast<HostCallback>(static_cast<uintptr_t>(address)));
+    }
+    return callbacks;
 }
 
 void Host::RunFrame() {
     // Copies: a callback may unregister itself while it runs.
-    for (HostCallback callback : Registered(FRAME_CALLBACK)) {
-        callback(0, 0);
+    for (ModuleAddress callback : RegisteredAddresses(FRAME_CALLBACK)) {
+        space_->CallCallback(callback, 0, 0);
     }
-    for (HostCallback callback : Registered(DRAW_CALLBACK)) {
-        callback(0, 0);
+    for (ModuleAddress callback : RegisteredAddresses(DRAW_CALLBACK)) {
+        space_->CallCallback(callback, 0, 0);
     }
 }
 
-void Host::ServiceDrawBlock(const void* block) {
-    const auto* bytes = static_cast<const uint8_t*>(block);
-    lastDrawBlock_.assign(bytes, bytes + kDrawBlockBytes);
+void Host::ServiceDrawBlock(ModuleAddress block) {
+    if (const uint8_t* bytes = space_->Native(block, kDrawBlockBytes)) {
+        lastDrawBlock_.assign(bytes, bytes + kDrawBlockBytes);
+    }
     ++drawCount_;
 }
 
@@ -290,9 +293,9 @@ void Host::ServiceShowHelp(const char* file, const char* topic) {
     help_.emplace_back(file ? file : "", topic ? topic : "");
 }
 
-int32_t Host::ServiceRunDialog(HINSTANCE instance, int32_t templateId, DLGPROC procedure) {
+int32_t Host::ServiceRunDialog(HINSTANCE instance, int32_t templateId, ModuleAddress procedure) {
     ++dialogs_;
-    return dialogRunner ? dialogRunner(instance, templateId, procedure) : 0;
+    return dialogRunner ? dialogRunner(instance, templateId, space_->DialogProcedure(procedure)) : 0;
 }
 
 int32_t Host::ServiceShowMessage(HINSTANCE, int32_t titleId, int32_t textId, uint32_t flags) {
@@ -306,12 +309,14 @@ int32_t Host::ServiceShowMessage(HINSTANCE, int32_t titleId, int32_t textId, uin
     box.title = title ? title : "";
     box.text = text ? text : "";
     if ((flags & 0xF) == 4) {
-        if (answers_.empty()) {
-            box.unanswered = true;
-            box.answer = 0;
-        } else {
+        if (!answers_.empty()) {
             box.answer = answers_.front();
             answers_.pop_front();
+        } else if (answerer) {
+            box.answer = answerer(box);
+        } else {
+            box.unanswered = true;
+            box.answer = 0;
         }
     } else {
         box.answer = 1;  // IDOK
@@ -323,8 +328,8 @@ int32_t Host::ServiceShowMessage(HINSTANCE, int32_t titleId, int32_t textId, uin
     return box.answer;
 }
 
-int32_t Host::ServiceInstallKeyHook(KeyFunction handler, KeyFunction filter) {
-    if (refuseKeyHook_ || handler == nullptr) {
+int32_t Host::ServiceInstallKeyHook(ModuleAddress handler, ModuleAddress filter) {
+    if (refuseKeyHook_ || handler == 0) {
         return 0;
     }
     keyHandler_ = handler;
@@ -333,22 +338,22 @@ int32_t Host::ServiceInstallKeyHook(KeyFunction handler, KeyFunction filter) {
     return 1;
 }
 
-void Host::ServiceRemoveKeyHook(KeyFunction handler, KeyFunction filter) {
+void Host::ServiceRemoveKeyHook(ModuleAddress handler, ModuleAddress filter) {
     if (handler == keyHandler_ && filter == keyFilter_) {
-        keyHandler_ = nullptr;
-        keyFilter_ = nullptr;
+        keyHandler_ = 0;
+        keyFilter_ = 0;
     }
 }
 
 KeyPress Host::PressKey(uint32_t keyCode, uint32_t modifiers) {
     KeyPress press{1, 1};
-    if (keyFilter_ != nullptr) {
-        press.filterResult = keyFilter_(keyCode, modifiers);
+    if (keyFilter_ != 0) {
+        press.filterResult = space_->CallKeyFunction(keyFilter_, keyCode, modifiers);
     }
     // The handler makes its own tests, so it sees every key; the filter's
     // answer only tells the host whether the key is the editor's.
-    if (keyHandler_ != nullptr) {
-        press.handlerResult = keyHandler_(keyCode, modifiers);
+    if (keyHandler_ != 0) {
+        press.handlerResult = space_->CallKeyFunction(keyHandler_, keyCode, modifiers);
     }
     return press;
 }

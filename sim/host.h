@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "module/host.h"
+#include "sim/module_space.h"
 
 namespace sim {
 
@@ -52,7 +53,7 @@ struct AllocationStats {
 struct CallbackEvent {
     bool registered;  // false: unregistered
     int32_t type;
-    HostCallback callback;
+    ModuleAddress callback;
 };
 
 struct KeyPress {
@@ -62,7 +63,9 @@ struct KeyPress {
 
 class Host {
 public:
-    Host();
+    // The module's memory and code are reached through `space`: native for
+    // the linked-in module, a guest address space for the real DLL.
+    explicit Host(std::unique_ptr<ModuleSpace> space = MakeNativeSpace());
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -70,12 +73,16 @@ public:
     // The host whose services the tables reach (the last one constructed).
     static Host* Active();
 
+    ModuleSpace& space() { return *space_; }
+
     // Writes the address of each service table (or SimGlobals) into every
     // entry of the module's ImportTable whose id the host knows.
-    void FillImportTable(ImportEntry* table) const;
+    void FillImportTable(ModuleAddress importTable);
+    void FillImportTable(ImportEntry* table) { FillImportTable(space_->AddressOf(table)); }
 
     // SimGlobals.
     uint8_t* Globals() { return globals_; }
+    ModuleAddress GlobalsAddress() const { return globalsAddress_; }
     template <typename T>
     T Global(uint32_t offset) const {
         T value;
@@ -87,11 +94,13 @@ public:
         __builtin_memcpy(globals_ + offset, &value, sizeof value);
     }
 
-    // Allocator. Blocks live until freed by ResizeBlock to 0 or FreeBlock.
-    void* AllocateBlock(size_t bytes);
-    void FreeBlock(void* block);
-    bool OwnsBlock(const void* block) const { return blocks_.count(const_cast<void*>(block)) != 0; }
-    size_t BlockSize(const void* block) const;
+    // Allocator, in the module's memory. Blocks live until freed by
+    // ResizeBlock to 0 or FreeBlock; fresh bytes are 0xCD.
+    ModuleAddress AllocateBlock(size_t bytes);
+    void FreeBlock(ModuleAddress block);
+    size_t BlockSize(ModuleAddress block) const;
+    size_t BlockSize(const void* block) const { return BlockSize(space_->AddressOf(block)); }
+    bool OwnsBlock(const void* block) const { return blocks_.count(space_->AddressOf(block)) != 0; }
     AllocationStats Allocations() const { return stats_; }
     // The Nth AllocBlock/ResizeBlock call from now fails (1-based; 0: never).
     void FailAllocationAt(int64_t n) {
@@ -100,6 +109,8 @@ public:
 
     // Callbacks: each frame runs the frame callbacks, then the draw callbacks.
     void RunFrame();
+    std::vector<ModuleAddress> RegisteredAddresses(int32_t type) const;
+    // The same as the linked-in module's function pointers.
     std::vector<HostCallback> Registered(int32_t type) const;
     const std::vector<CallbackEvent>& CallbackLog() const { return callbackLog_; }
     void ClearCallbackLog() { callbackLog_.clear(); }
@@ -109,7 +120,7 @@ public:
     int64_t DrawCount() const { return drawCount_; }
 
     // Keys: the filter sees the key first, then the handler.
-    bool KeyHookInstalled() const { return keyHandler_ != nullptr; }
+    bool KeyHookInstalled() const { return keyHandler_ != 0; }
     int KeyHookInstallCount() const { return keyHookInstalls_; }
     void RefuseKeyHook(bool refuse) { refuseKeyHook_ = refuse; }
     KeyPress PressKey(uint32_t keyCode, uint32_t modifiers);
@@ -120,6 +131,10 @@ public:
     void ClearBoxes() { boxes_.clear(); }
     // Shown to a listener as they appear (the workbench prints them).
     std::function<void(const MessageBox&)> onMessage;
+    // Answers a Yes/No box the queue holds no answer for, as the box opens
+    // (an interactive front end asks its user); unset, the box stays
+    // unanswered.
+    std::function<int32_t(const MessageBox&)> answerer;
 
     // Help requests: file and topic.
     const std::vector<std::pair<std::string, std::string>>& HelpRequests() const { return help_; }
@@ -138,40 +153,51 @@ public:
     };
     PureServiceCalls& PureCalls() { return pureCalls_; }
 
-    // Service implementations, reached through the tables.
-    int32_t ServiceAllocBlock(int32_t pool, int32_t bytes, void* pointerAddress, int32_t flags);
-    int32_t ServiceResizeBlock(int32_t pool, int32_t bytes, void* pointerAddress);
-    void ServiceRegister(int32_t type, HostCallback callback);
-    void ServiceUnregister(int32_t type, HostCallback callback);
-    void ServiceDrawBlock(const void* block);
+    // Service implementations, reached through the tables. Module addresses
+    // stay addresses; native pointers are what the caller translated.
+    int32_t ServiceAllocBlock(int32_t pool, int32_t bytes, ModuleAddress cell, int32_t flags);
+    int32_t ServiceResizeBlock(int32_t pool, int32_t bytes, ModuleAddress cell);
+    static void ServiceCopyBytes(void* destination, const void* source, int32_t count);
+    static int32_t ServiceCompareBytes(const void* first, const void* second, int32_t count);
+    static void ServiceCopyString(char* destination, const char* source);
+    static void ServiceAppendString(char* destination, const char* source);
+    void ServiceRegister(int32_t type, ModuleAddress callback);
+    void ServiceUnregister(int32_t type, ModuleAddress callback);
+    void ServiceDrawBlock(ModuleAddress block);
+    void ServiceSinCos(uint32_t angle, int16_t* sine, int16_t* cosine);
     void ServiceShowHelp(const char* file, const char* topic);
-    int32_t ServiceRunDialog(HINSTANCE instance, int32_t templateId, DLGPROC procedure);
+    int32_t ServiceRunDialog(HINSTANCE instance, int32_t templateId, ModuleAddress procedure);
     int32_t ServiceShowMessage(HINSTANCE instance, int32_t titleId, int32_t textId, uint32_t flags);
-    int32_t ServiceInstallKeyHook(KeyFunction handler, KeyFunction filter);
-    void ServiceRemoveKeyHook(KeyFunction handler, KeyFunction filter);
+    int32_t ServiceInstallKeyHook(ModuleAddress handler, ModuleAddress filter);
+    void ServiceRemoveKeyHook(ModuleAddress handler, ModuleAddress filter);
+    int32_t ServiceDistanceToLon(int32_t distance, int32_t latitude);
+    int32_t ServiceLonToDistance(int32_t lonDifference, int32_t latitude);
 
 private:
     bool NextAllocationFails();
+    ModuleAddress MakeTable(int slots, std::initializer_list<std::pair<int, HostFunction>> entries);
 
-    HostWord runtimeTable_[RUNTIME_TABLE_SLOTS] = {};
-    HostWord callbackTable_[CALLBACK_TABLE_SLOTS] = {};
-    HostWord renderTable_[RENDER_TABLE_SLOTS] = {};
-    HostWord mathTable_[MATH_TABLE_SLOTS] = {};
-    HostWord uiTable_[UI_TABLE_SLOTS] = {};
-    alignas(16) uint8_t globals_[kSimGlobalsBytes] = {};
+    std::unique_ptr<ModuleSpace> space_;
+    ModuleAddress runtimeTable_ = 0;
+    ModuleAddress callbackTable_ = 0;
+    ModuleAddress renderTable_ = 0;
+    ModuleAddress mathTable_ = 0;
+    ModuleAddress uiTable_ = 0;
+    ModuleAddress globalsAddress_ = 0;
+    uint8_t* globals_ = nullptr;
 
-    std::map<void*, size_t> blocks_;
+    std::map<ModuleAddress, size_t> blocks_;
     AllocationStats stats_;
     int64_t failAllocationAt_ = 0;
 
-    std::map<int32_t, std::vector<HostCallback>> callbacks_;
+    std::map<int32_t, std::vector<ModuleAddress>> callbacks_;
     std::vector<CallbackEvent> callbackLog_;
 
     std::vector<uint8_t> lastDrawBlock_;
     int64_t drawCount_ = 0;
 
-    KeyFunction keyHandler_ = nullptr;
-    KeyFunction keyFilter_ = nullptr;
+    ModuleAddress keyHandler_ = 0;
+    ModuleAddress keyFilter_ = 0;
     int keyHookInstalls_ = 0;
     bool refuseKeyHook_ = false;
 

@@ -17,13 +17,6 @@ namespace {
 
 Player* activePlayer = nullptr;
 
-SceneryHandle* TAVU_CALL SelectSceneryEntry(ReleaseCallback release, int32_t mode) {
-    return activePlayer->SelectScenery(release, mode);
-}
-const uint8_t* TAVU_CALL FilePrefixEntry() { return activePlayer->FilePrefix(); }
-const char* TAVU_CALL FilePathEntry() { return activePlayer->FilePath(); }
-void TAVU_CALL DeleteSceneryEntry() { activePlayer->DeleteScenery(); }
-
 HMODULE PlayerModuleHandle(Player* player) { return reinterpret_cast<HMODULE>(player); }
 
 // Names compare without case, as on the file systems the product runs on.
@@ -59,14 +52,22 @@ SceneryHeaderFields EmptyBounds(uint32_t flags) {
 
 }  // namespace
 
-Player::Player(Host& host, bool registerModule)
-    : host_(host), registered_(registerModule), prefix_(SceneryPrefix()) {
-    linkage_[PLAYER_SLOT_SELECT_SCENERY] = reinterpret_cast<HostWord>(&SelectSceneryEntry);
-    linkage_[PLAYER_SLOT_FILE_PREFIX] = reinterpret_cast<HostWord>(&FilePrefixEntry);
-    linkage_[PLAYER_SLOT_FILE_PATH] = reinterpret_cast<HostWord>(&FilePathEntry);
-    linkage_[PLAYER_SLOT_DELETE_SCENERY] = reinterpret_cast<HostWord>(&DeleteSceneryEntry);
+Player::Player(Host& host, bool registerModule) : host_(host), registered_(registerModule) {
+    std::array<uint8_t, SCENERY_PREFIX_BYTES> prefix = SceneryPrefix();
+    prefix_ = Own(prefix.data(), prefix.size());
+    std::vector<uint8_t> words(PLAYER_LINKAGE_MIN_WORDS * space().PointerBytes(), 0);
+    linkage_ = Own(words.data(), words.size());
+    const std::pair<int, HostFunction> slots[] = {{PLAYER_SLOT_SELECT_SCENERY, HostFunction::PlayerSelectScenery},
+                                                  {PLAYER_SLOT_FILE_PREFIX, HostFunction::PlayerFilePrefix},
+                                                  {PLAYER_SLOT_FILE_PATH, HostFunction::PlayerFilePath},
+                                                  {PLAYER_SLOT_DELETE_SCENERY, HostFunction::PlayerDeleteScenery}};
+    for (auto [slot, function] : slots) {
+        space().WritePointer(linkage_ + static_cast<ModuleAddress>(slot) * space().PointerBytes(),
+                             space().HostEntry(function));
+    }
     if (registered_) {
-        platform::RegisterModule(kPlayerModuleName, PlayerModuleHandle(this), {{"Linkage", linkage_}});
+        platform::RegisterModule(kPlayerModuleName, PlayerModuleHandle(this),
+                                 {{"Linkage", space().Native(linkage_, words.size())}});
     }
     previous_ = activePlayer;
     activePlayer = this;
@@ -79,7 +80,49 @@ Player::~Player() {
     if (registered_) {
         platform::UnregisterModule(PlayerModuleHandle(this));
     }
+    for (ModuleAddress block : owned_) {
+        space().Free(block);
+    }
     activePlayer = previous_;
+}
+
+ModuleAddress Player::Own(const void* bytes, size_t size) {
+    ModuleAddress block = space().Allocate(size);
+    memcpy(space().Native(block, size), bytes, size);
+    owned_.push_back(block);
+    return block;
+}
+
+ModuleAddress Player::HeaderAddress(int index) const { return space().ReadPointer(sceneries_[index].cell); }
+
+SceneryHeader* Player::Header(int index) const {
+    return reinterpret_cast<SceneryHeader*>(static_cast<uintptr_t>(HeaderAddress(index)));
+}
+
+std::optional<SceneryView> Player::View(int index) const {
+    ModuleAddress header = HeaderAddress(index);
+    if (header == 0) {
+        return std::nullopt;
+    }
+    ModuleSpace& memory = space();
+    SceneryLayout at = layout();
+    SceneryView view{};
+    view.minLat = memory.Read<int32_t>(header + 0);
+    view.maxLat = memory.Read<int32_t>(header + 4);
+    view.minLon = memory.Read<int32_t>(header + 8);
+    view.maxLon = memory.Read<int32_t>(header + 12);
+    view.flags = memory.Read<uint32_t>(header + 16);
+    view.sizeBytes = memory.Read<int32_t>(header + at.sizeBytes());
+    view.count = memory.Read<int32_t>(header + at.count());
+    ModuleAddress records = memory.ReadPointer(header + at.records());
+    if (records != 0 && view.count > 0) {
+        view.records = reinterpret_cast<const ObjectRecord*>(
+            memory.Native(records, static_cast<size_t>(view.count) * sizeof(ObjectRecord)));
+    }
+    ModuleAddress handle = sceneries_[index].handle;
+    view.capacityBytes = memory.Read<int32_t>(handle + at.capacityBytes());
+    view.currentIndex = memory.Read<int32_t>(handle + at.currentIndex());
+    return view;
 }
 
 Player* Player::Active() { return activePlayer; }
@@ -94,26 +137,36 @@ int Player::AddScenery(const std::string& path, const std::vector<ObjectRecord>&
 // Header and records go into host blocks, as the editor expects of any
 // scenery it is handed.
 int Player::Adopt(const std::string& path, const SceneryHeaderFields& fields, const ObjectRecord* records) {
+    ModuleSpace& memory = space();
+    SceneryLayout at = layout();
     Scenery scenery;
     scenery.path = path;
-    scenery.header = static_cast<SceneryHeader*>(host_.AllocateBlock(sizeof(SceneryHeader)));
-    memset(scenery.header, 0, sizeof(SceneryHeader));
-    scenery.header->minLat = fields.minLat;
-    scenery.header->maxLat = fields.maxLat;
-    scenery.header->minLon = fields.minLon;
-    scenery.header->maxLon = fields.maxLon;
-    scenery.header->flags = fields.flags;
+    ModuleAddress header = host_.AllocateBlock(at.headerBytes());
+    memset(memory.Native(header, at.headerBytes()), 0, at.headerBytes());
+    memory.Write<int32_t>(header + 0, fields.minLat);
+    memory.Write<int32_t>(header + 4, fields.maxLat);
+    memory.Write<int32_t>(header + 8, fields.minLon);
+    memory.Write<int32_t>(header + 12, fields.maxLon);
+    memory.Write<uint32_t>(header + 16, fields.flags);
+    int32_t sizeBytes = 0;
     if (fields.count > 0) {
         size_t bytes = static_cast<size_t>(fields.count) * sizeof(ObjectRecord);
-        scenery.header->records = static_cast<ObjectRecord*>(host_.AllocateBlock(bytes));
-        memcpy(scenery.header->records, records, bytes);
-        scenery.header->count = fields.count;
-        scenery.header->sizeBytes = static_cast<int32_t>(bytes);
+        ModuleAddress array = host_.AllocateBlock(bytes);
+        memcpy(memory.Native(array, bytes), records, bytes);
+        memory.WritePointer(header + at.records(), array);
+        memory.Write<int32_t>(header + at.count(), fields.count);
+        sizeBytes = static_cast<int32_t>(bytes);
+        memory.Write<int32_t>(header + at.sizeBytes(), sizeBytes);
     }
-    scenery.handle.capacityBytes = scenery.header->sizeBytes;
+    std::vector<uint8_t> cell(at.pointer, 0);
+    scenery.cell = Own(cell.data(), cell.size());
+    memory.WritePointer(scenery.cell, header);
+    std::vector<uint8_t> handle(at.handleBytes(), 0);
+    scenery.handle = Own(handle.data(), handle.size());
+    memory.WritePointer(scenery.handle, scenery.cell);
+    memory.Write<int32_t>(scenery.handle + at.capacityBytes(), sizeBytes);
+    scenery.pathText = Own(path.c_str(), path.size() + 1);
     sceneries_.push_back(scenery);
-    Scenery& stored = sceneries_.back();
-    stored.handle.header = &stored.header;
     return static_cast<int>(sceneries_.size()) - 1;
 }
 
@@ -180,11 +233,11 @@ int Player::Find(const std::string& path) const {
 }
 
 std::vector<ObjectRecord> Player::Records(int index) const {
-    const SceneryHeader* header = sceneries_[index].header;
-    if (header == nullptr || header->records == nullptr) {
+    std::optional<SceneryView> view = View(index);
+    if (!view || view->records == nullptr) {
         return {};
     }
-    return std::vector<ObjectRecord>(header->records, header->records + header->count);
+    return std::vector<ObjectRecord>(view->records, view->records + view->count);
 }
 
 int Player::NextInTurn() const {
@@ -199,11 +252,11 @@ int Player::NextInTurn() const {
 }
 
 double Player::DistanceTo(int index) const {
-    const Scenery& scenery = sceneries_[index];
-    if (scenery.deleted || scenery.header == nullptr || scenery.header->minLat > scenery.header->maxLat) {
+    std::optional<SceneryView> view = View(index);
+    if (sceneries_[index].deleted || !view || view->minLat > view->maxLat) {
         return -1.0;
     }
-    const SceneryHeader& box = *scenery.header;
+    const SceneryView& box = *view;
     int32_t lat = host_.Global<int32_t>(SG_AIRCRAFT_LAT + 4);
     uint32_t lon = host_.Global<uint32_t>(SG_AIRCRAFT_LON + 4);
     int64_t latGap = 0;
@@ -237,7 +290,7 @@ std::vector<int> Player::NearInOrder() const {
         if (distance < 0 || distance > reachMetres) {
             continue;
         }
-        const SceneryHeader& box = *sceneries_[i].header;
+        const SceneryView box = *View(i);
         // Longitude units stand in for metres: every box is measured at the
         // aircraft's latitude, so the scale is common to all.
         double latSpan = static_cast<double>(int64_t{box.maxLat} - box.minLat);
@@ -278,7 +331,8 @@ int Player::EmptyNewScenery() {
     auto unsavedEmpty = [this](int index) {
         const Scenery& scenery = sceneries_[index];
         std::error_code code;
-        return scenery.made && !scenery.deleted && scenery.header != nullptr && scenery.header->records == nullptr &&
+        std::optional<SceneryView> view = View(index);
+        return scenery.made && !scenery.deleted && view && view->records == nullptr &&
                !std::filesystem::exists(scenery.path, code);
     };
     if (current_ >= 0 && unsavedEmpty(current_)) {
@@ -317,21 +371,21 @@ bool Player::NameTaken(const std::string& name) const {
 }
 
 void Player::ReleaseCurrent() {
-    if (release_ != nullptr) {
+    if (release_ != 0) {
         ++releaseCalls_;
-        release_();
+        space().CallRelease(release_);
     }
     current_ = -1;
 }
 
-SceneryHandle* Player::SelectScenery(ReleaseCallback release, int32_t mode) {
+ModuleAddress Player::SelectScenery(ModuleAddress release, int32_t mode) {
     modes_.push_back(mode);
     if (handOutNothing_) {
-        return nullptr;
+        return 0;
     }
     int next = chooser ? chooser(mode) : hasFolder_ ? ChooseByPlace(mode) : NextInTurn();
     if (next < 0 || next >= SceneryCount() || sceneries_[next].deleted) {
-        return nullptr;
+        return 0;
     }
     // The editor gives the old scenery back before it sees a new one.
     if (current_ >= 0) {
@@ -339,10 +393,10 @@ SceneryHandle* Player::SelectScenery(ReleaseCallback release, int32_t mode) {
     }
     release_ = release;
     current_ = next;
-    return &sceneries_[next].handle;
+    return sceneries_[next].handle;
 }
 
-const char* Player::FilePath() const { return current_ >= 0 ? sceneries_[current_].path.c_str() : ""; }
+ModuleAddress Player::FilePathAddress() const { return current_ >= 0 ? sceneries_[current_].pathText : 0; }
 
 void Player::DeleteScenery() {
     if (current_ < 0) {
@@ -357,11 +411,12 @@ void Player::DeleteScenery() {
 }
 
 void Player::FreeScenery(Scenery& scenery) {
-    if (scenery.header != nullptr) {
+    ModuleAddress header = space().ReadPointer(scenery.cell);
+    if (header != 0) {
         // The editor may have replaced the array: read the pointer afresh.
-        host_.FreeBlock(scenery.header->records);
-        host_.FreeBlock(scenery.header);
-        scenery.header = nullptr;
+        host_.FreeBlock(space().ReadPointer(header + layout().records()));
+        host_.FreeBlock(header);
+        space().WritePointer(scenery.cell, 0);
     }
 }
 

@@ -35,6 +35,7 @@
 #include <array>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ namespace sim {
 inline constexpr char kPlayerModuleName[] = "TAVUPlay.DLL";
 inline constexpr char kSceneryFileExtension[] = ".tsc";
 inline constexpr double kDefaultReachMetres = 20000.0;
+
+// A scenery as the player holds it, read through the module's memory: the
+// same in both kinds of module.
+struct SceneryView {
+    int32_t minLat, maxLat, minLon, maxLon;
+    uint32_t flags;
+    int32_t sizeBytes, count;
+    const ObjectRecord* records;  // native view of the record array, or null
+    int32_t capacityBytes, currentIndex;
+};
 
 class Player {
 public:
@@ -72,8 +83,13 @@ public:
 
     int SceneryCount() const { return static_cast<int>(sceneries_.size()); }
     bool Deleted(int index) const { return sceneries_[index].deleted; }
-    SceneryHeader* Header(int index) const { return sceneries_[index].header; }
-    SceneryHandle* Handle(int index) { return &sceneries_[index].handle; }
+    // The scenery's header and handle; null once it is deleted.
+    std::optional<SceneryView> View(int index) const;
+    ModuleAddress HeaderAddress(int index) const;
+    ModuleAddress HandleAddress(int index) const { return sceneries_[index].handle; }
+    // The same as the linked-in module sees them (native layouts).
+    SceneryHeader* Header(int index) const;
+    SceneryHandle* Handle(int index) { return reinterpret_cast<SceneryHandle*>(HandleAddress(index)); }
     const std::string& Path(int index) const { return sceneries_[index].path; }
     std::vector<ObjectRecord> Records(int index) const;
     // The scenery held under this path, or -1.
@@ -92,22 +108,25 @@ public:
     int Current() const { return current_; }
     int ReleaseCalls() const { return releaseCalls_; }
     std::vector<int32_t> RequestedModes() const { return modes_; }
-    const HostWord* Linkage() const { return linkage_; }
+    ModuleAddress LinkageAddress() const { return linkage_; }
+    const HostWord* Linkage() const { return reinterpret_cast<const HostWord*>(linkage_); }
 
     // Takes back the current scenery through the editor's release callback.
     void ReleaseCurrent();
 
-    // Player operations, reached through the Linkage slots.
-    SceneryHandle* SelectScenery(ReleaseCallback release, int32_t mode);
-    const uint8_t* FilePrefix() const { return prefix_.data(); }
-    const char* FilePath() const;
+    // Player operations, reached through the Linkage slots: module
+    // addresses in and out.
+    ModuleAddress SelectScenery(ModuleAddress release, int32_t mode);
+    ModuleAddress FilePrefixAddress() const { return prefix_; }
+    ModuleAddress FilePathAddress() const;
     void DeleteScenery();
 
 private:
     struct Scenery {
         std::string path;
-        SceneryHeader* header = nullptr;  // the cell the handle points at
-        SceneryHandle handle{};
+        ModuleAddress cell = 0;      // holds the header's address; the handle points at it
+        ModuleAddress handle = 0;    // the SceneryHandle handed to the editor
+        ModuleAddress pathText = 0;  // the path as the editor reads it
         bool deleted = false;
         bool made = false;  // made by the player for a select request, not read from a file
     };
@@ -120,12 +139,18 @@ private:
     bool NameTaken(const std::string& name) const;
     void FreeScenery(Scenery& scenery);
 
+    ModuleSpace& space() const { return host_.space(); }
+    SceneryLayout layout() const { return SceneryLayout{space().PointerBytes()}; }
+    // A block of module memory the player owns itself (not the editor's).
+    ModuleAddress Own(const void* bytes, size_t size);
+
     Host& host_;
     bool registered_;
-    HostWord linkage_[PLAYER_LINKAGE_MIN_WORDS] = {};
-    std::deque<Scenery> sceneries_;  // stable addresses: handles point into it
-    std::array<uint8_t, SCENERY_PREFIX_BYTES> prefix_;
-    ReleaseCallback release_ = nullptr;
+    ModuleAddress linkage_ = 0;
+    std::deque<Scenery> sceneries_;
+    ModuleAddress prefix_ = 0;
+    std::vector<ModuleAddress> owned_;
+    ModuleAddress release_ = 0;
     int current_ = -1;
     int releaseCalls_ = 0;
     bool handOutNothing_ = false;

@@ -65,10 +65,15 @@ Simulator::Simulator(const SimulatorOptions& options) {
     module_->Attach(host_);
 }
 
-Simulator::~Simulator() {
-    int32_t running = 0;
+Simulator::~Simulator() { Shutdown(); }
+
+void Simulator::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
     if (running_) {
-        module_->Entry(1, 0, &running);
+        module_->Entry(1, 0, &running_);
     }
     module_->Detach();
     module_.reset();
@@ -153,9 +158,10 @@ std::optional<MarkerPosition> Simulator::Marker() const {
                           aircraftAlt + i16(50), east};
 }
 
-const SceneryHeader* Simulator::CurrentHeader() const {
+const SceneryView* Simulator::CurrentHeader() const {
     int current = player_->Current();
-    return current < 0 ? nullptr : player_->Header(current);
+    currentView_ = current < 0 ? std::nullopt : player_->View(current);
+    return currentView_ ? &*currentView_ : nullptr;
 }
 
 std::string Simulator::CurrentPath() const {
@@ -164,11 +170,11 @@ std::string Simulator::CurrentPath() const {
 }
 
 int Simulator::SelectedIndex() const {
-    const SceneryHeader* header = CurrentHeader();
+    const SceneryView* header = CurrentHeader();
     if (header == nullptr || header->records == nullptr) {
         return -1;
     }
-    int index = player_->Handle(player_->Current())->currentIndex;
+    int index = header->currentIndex;
     return index >= 0 && index < header->count ? index : -1;
 }
 

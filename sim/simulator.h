@@ -53,6 +53,10 @@ public:
     explicit Simulator(const SimulatorOptions& options);
     // Stops a run still going (so everything is saved) and unloads the module.
     ~Simulator();
+    // The same teardown ahead of the destructor, which keeps the host alive so
+    // that its allocation counts can be read once the player has freed its
+    // blocks. Nothing but host() may be used afterwards.
+    void Shutdown();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
@@ -90,7 +94,8 @@ public:
     // The object the editor has selected, as the player's scenery shows it.
     const ObjectRecord* SelectedRecord() const;
     int SelectedIndex() const;
-    const SceneryHeader* CurrentHeader() const;
+    // The current scenery as the player holds it; valid until the next call.
+    const SceneryView* CurrentHeader() const;
     std::string CurrentPath() const;
 
 private:
@@ -101,6 +106,8 @@ private:
     std::vector<std::string> playerMessages_;
     std::unique_ptr<EditorModule> module_;
     int32_t running_ = 0;
+    bool shutDown_ = false;
+    mutable std::optional<SceneryView> currentView_;
 };
 
 }  // namespace sim

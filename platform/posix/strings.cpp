@@ -12,6 +12,7 @@ namespace platform {
 namespace {
 
 std::atomic<LANGID> forcedLanguage{0};
+std::atomic<const ResourceProvider*> resourceProvider{nullptr};
 
 // Unicode code points of Windows-1252 bytes 0x80..0x9F. The five bytes the
 // code page leaves undefined map to the C1 control of the same value, as
@@ -132,7 +133,18 @@ LANGID ActiveLanguage() {
     return forced != 0 ? forced : LanguageFromEnvironment();
 }
 
+void SetResourceProvider(const ResourceProvider* provider) {
+    resourceProvider.store(provider);
+}
+
+const ResourceProvider* CurrentResourceProvider() {
+    return resourceProvider.load();
+}
+
 const char* FindStringUtf8(UINT id, LANGID language) {
+    if (const ResourceProvider* provider = resourceProvider.load()) {
+        return provider->FindString(id, language);
+    }
     for (size_t i = 0; i < STRING_RESOURCE_COUNT; ++i) {
         if (STRING_RESOURCES[i].language == language && STRING_RESOURCES[i].id == id) {
             return STRING_RESOURCES[i].utf8;

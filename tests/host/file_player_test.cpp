@@ -391,8 +391,9 @@ TEST(FilePlayerLifetime, LeavesNoLiveHostBlock) {
     {
         sim::Player player(host);
         ASSERT_EQ(player.OpenFolder(folder, nullptr), 1);
-        EXPECT_NE(player.SelectScenery(RecordRelease, 0), nullptr);
-        EXPECT_NE(player.SelectScenery(RecordRelease, 1), nullptr);  // a new scenery
+        const sim::ModuleAddress release = host.space().AddressOf(reinterpret_cast<const void*>(&RecordRelease));
+        EXPECT_NE(player.SelectScenery(release, 0), 0u);
+        EXPECT_NE(player.SelectScenery(release, 1), 0u);  // a new scenery
         player.AddScenery(folder + "/added.tsc", {RecordIn(BoxAt(0, 0))});
         EXPECT_EQ(player.SceneryCount(), 3);
         EXPECT_GT(host.Allocations().liveBlocks, 0);

@@ -58,6 +58,13 @@ TEST(LibraryEntry, StoresTheInstanceForEveryReason) {
     platform::UnregisterModule(instance);
 }
 
+TEST_F(NoPlayer, InitForgetsAPlayerFoundBefore) {
+    static HostWord stale[12];
+    state.playerLinkage = stale;
+    Linkage.init();
+    EXPECT_EQ(state.playerLinkage, nullptr);
+}
+
 TEST_F(NoPlayer, StartFailsWithTheBoxAndTouchesNothing) {
     EXPECT_EQ(state.playerLinkage, nullptr);
     host.SetGlobal<uint16_t>(SG_EDITOR_HOLD_WORD, 0x1234);

@@ -1,0 +1,205 @@
+// Session scripts: a small line-oriented language that drives the emulated
+// simulator (aircraft, world, editor entries, keys, message boxes, dialogs)
+// and checks what came of it, with a readable transcript of everything the
+// user would have seen. `tavu run`, the tests and other tools run sessions
+// in-process through this header.
+//
+// A script is parsed whole before anything runs, so a typo on any line stops
+// the session before it starts. Errors read "SCRIPT:LINE: message".
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32.h"
+#include "sim/host.h"
+
+namespace sim {
+
+class Simulator;
+
+// ---------------------------------------------------------------------------
+// Key chords
+
+enum : uint32_t {
+    CHORD_SHIFT = 1,  // the modifier bit the editor reads as "variant"
+    CHORD_CTRL = 2,   // the modifier bit that marks a chord as the editor's
+};
+
+struct KeyChord {
+    uint32_t keyCode = 0;    // Windows virtual-key code
+    uint32_t modifiers = 0;  // CHORD_CTRL | CHORD_SHIFT
+    bool operator==(const KeyChord&) const = default;
+};
+
+// The virtual-key code of a key name ("Insert", "PageUp", "F5", "Q", "7",
+// "Control", ...), any case; nullopt for a name it does not know.
+std::optional<uint32_t> KeyCodeFromName(std::string_view name);
+// The name of a virtual-key code as KeyCodeFromName spells it, or "VK<n>".
+std::string KeyName(uint32_t keyCode);
+// "Ctrl+Shift+Right" and the like: any number of Ctrl/Shift, then one key
+// name, joined by '+', any case. On failure *error (when not null) says why.
+std::optional<KeyChord> ParseKeyChord(std::string_view text, std::string* error = nullptr);
+// "Ctrl+Shift+Right": the canonical spelling.
+std::string FormatKeyChord(const KeyChord& chord);
+
+// ---------------------------------------------------------------------------
+// Statements
+
+struct DialogAction {
+    enum class Kind { Group, Object, Scale, Distance, Help, Ok, Cancel, Close };
+    Kind kind = Kind::Ok;
+    std::string text;  // the item or the field's text
+};
+
+enum class ExpectKind {
+    Objects,   // count of the current scenery
+    Selected,  // catalog name of the selected object, or none
+    Box,       // text id of the last box shown
+    Boxes,     // how many boxes were shown in the whole session
+    File,      // a file exists [with this size] [holding this many objects]
+    NoFile,    // no such file
+    Marker,    // the marker stands on the selected object, or not
+    Scale,     // scale percent of the selected object, or fixed
+    Position,  // the selected object lies within a distance of a place
+    Heading,   // the selected object's heading, in degrees
+    Running,   // whether the editor runs
+    Scenery,   // file name of the current scenery, or none
+};
+
+struct Statement {
+    enum class Kind {
+        Sceneries,
+        Language,
+        Player,
+        Aircraft,
+        Slew,
+        NewObjectAltitude,
+        Pause,
+        Step,
+        Start,
+        Stop,
+        SelectScenery,
+        Key,
+        Frames,
+        Answer,
+        Dialog,
+        Expect,
+        Note,
+    };
+    Kind kind = Kind::Note;
+    int line = 0;
+    std::string source;  // the line as written, without its comment
+
+    // Arguments; which ones mean something depends on the kind.
+    std::string word;  // slew direction, on/off, yes/no, language code, ...
+    std::string text;  // folder, file, catalog name, note
+    double value = 0;  // metres, degrees, counts
+    std::optional<double> lat, lon, alt, heading, within;
+    std::optional<int64_t> bytes, objects;
+    bool flag = false;  // pause on, answer yes, player present, marker on, ...
+    KeyChord chord;
+    int repeat = 1;
+    std::vector<DialogAction> actions;
+    ExpectKind expect = ExpectKind::Objects;
+
+    // Configuration statements must come before the simulator is needed.
+    bool Configures() const {
+        return kind == Kind::Sceneries || kind == Kind::Language || kind == Kind::Player;
+    }
+    // Statements that need the simulator to exist.
+    bool NeedsSimulator() const { return !Configures() && kind != Kind::Note; }
+};
+
+struct SessionError {
+    int line = 0;  // 0: about the script as a whole
+    std::string message;
+    // "SCRIPT:LINE: message" ("SCRIPT: message" for line 0).
+    std::string Format(const std::string& script) const;
+};
+
+// One line on its own (no configuration-order check): for interactive use.
+// The line number only goes into the statement and the error.
+std::optional<Statement> ParseStatement(std::string_view line, int lineNumber, SessionError* error);
+
+struct SessionScript {
+    std::vector<Statement> statements;  // blank and comment lines left out
+};
+
+// Parses a whole script, stopping at the first error.
+std::optional<SessionScript> ParseSession(std::string_view text, SessionError* error);
+
+// ---------------------------------------------------------------------------
+// Running
+
+struct SessionOptions {
+    // Override the script's `sceneries` and `language` statements.
+    std::optional<std::string> sceneryFolder;
+    std::optional<LANGID> language;
+    // The host's working folder: preview bitmaps load from below it.
+    std::string dataFolder;
+    // False: failed `expect` lines, boxes and dialogs no line waits for,
+    // unused `answer`/`dialog` lines and impossible dialog actions are noted
+    // as deviations and the session goes on (fault sweeps). Parse errors and
+    // configuration errors stay fatal.
+    bool strict = true;
+    // Called right after the simulator is created (e.g. to arm faults).
+    std::function<void(Simulator&)> onSimulatorCreated;
+    // Called after every statement that ran without error.
+    std::function<void(Simulator&, const Statement&)> afterStatement;
+};
+
+struct SessionResult {
+    std::optional<SessionError> error;     // the first error, if any
+    std::vector<SessionError> deviations;  // non-strict runs only
+    std::vector<MessageBox> boxes;         // every box shown
+    std::vector<std::string> dialogs;      // caption of every dialog run
+    int saves = 0;                         // scenery file writes seen
+    std::string sceneryFolder;             // where the sceneries were
+    bool simulatorCreated = false;
+    int64_t allocationCalls = 0;          // host AllocBlock/ResizeBlock calls
+    int64_t liveBlocksAfterTeardown = 0;  // host blocks alive once the player is gone
+    bool ok() const { return !error.has_value(); }
+};
+
+// A session in progress: statements run one at a time. The simulator is
+// created by the first statement that needs it.
+class Session {
+  public:
+    Session(const SessionOptions& options, std::ostream& transcript);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Runs one statement; false once an error has stopped the session.
+    bool Execute(const Statement& statement);
+    // Ends the session: stops a running editor (so everything is saved),
+    // checks for unused `answer` and `dialog` lines and tears the simulator
+    // down. `line` is the script's last line, for errors found there.
+    bool Finish(int line);
+
+    Simulator* simulator();
+    const SessionResult& result() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Parses and runs a whole script. `script` names it in errors.
+SessionResult RunSession(const SessionScript& script, const SessionOptions& options,
+                         std::ostream& transcript);
+
+// Text ids of the module's message boxes by the names scripts may use
+// ("no-memory", "save-failed", "init-failed", "need-selection",
+// "confirm-remove-last", "confirm-far-object"); nullopt when unknown.
+std::optional<int32_t> BoxTextIdFromName(std::string_view name);
+
+}  // namespace sim
