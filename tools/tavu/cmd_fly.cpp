@@ -1,10 +1,103 @@
+// tavu fly: the aircraft, the player and the editor in an interactive
+// terminal session (see docs/fly.md).
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+
+#include "platform/resources.h"
 #include "tools/tavu/commands.h"
+#include "tools/tavu/fly_keymap.h"
+#include "tools/tavu/fly_session.h"
+#include "tools/tavu/fly_terminal.h"
 
 namespace tavu {
 
+namespace {
+
+struct FlyArguments {
+    std::string sceneries = "sceneries";
+    std::string language;
+    double lat = fly::kDefaultLatitude;
+    double lon = fly::kDefaultLongitude;
+    double alt = fly::kDefaultAltitude;
+    double heading = fly::kDefaultHeading;
+    bool playerAbsent = false;
+};
+
+int Fly(const FlyArguments& args) {
+    fly::FlyOptions options;
+    options.sceneryFolder = args.sceneries;
+    options.language = args.language == "it"   ? platform::LANGUAGE_ITALIAN
+                       : args.language == "de" ? platform::LANGUAGE_GERMAN
+                       : args.language == "en" ? platform::LANGUAGE_ENGLISH
+                                               : 0;
+    options.dataFolder = TAVU_DATA_DIR;
+    options.latitude = args.lat;
+    options.longitude = args.lon;
+    options.altitude = args.alt;
+    options.heading = args.heading;
+    options.playerPresent = !args.playerAbsent;
+
+    std::string error;
+    std::unique_ptr<fly::TerminalConsole> console =
+        fly::TerminalConsole::Open(STDIN_FILENO, STDOUT_FILENO, &error);
+    if (!console) {
+        std::cerr << "tavu fly: " << error << "; fly is interactive (tavu run plays a session script)\n";
+        return EXIT_USAGE;
+    }
+    std::string summary;
+    try {
+        fly::FlySession session(options, *console);
+        if (!session.Start(&error)) {
+            console->Restore();
+            std::cerr << "tavu fly: " << error << "\n";
+            return EXIT_FAILURE_FOUND;
+        }
+        session.Run();
+        summary = session.Summary();
+    } catch (const std::exception& e) {
+        console->Restore();
+        std::cerr << "tavu fly: " << e.what() << "\n";
+        return EXIT_FAILURE_FOUND;
+    }
+    console->Restore();
+    std::cout << summary << "\n";
+    return EXIT_OK;
+}
+
+}  // namespace
+
 void AddFlyCommand(CLI::App& app) {
-    auto* command = app.add_subcommand("fly", "(not yet available)");
-    command->callback([] { ExitStatus() = EXIT_FAILURE_FOUND; });
+    auto args = std::make_shared<FlyArguments>();
+    auto* command = app.add_subcommand(
+        "fly", "Fly the aircraft over a map in the terminal and edit sceneries with the editor's key chords");
+    command->add_option("--sceneries", args->sceneries, "Folder of scenery files, created if missing")
+        ->capture_default_str();
+    command
+        ->add_option("--language", args->language,
+                     "Language of boxes and dialogs (default: the environment's)")
+        ->check(CLI::IsMember({"en", "it", "de"}));
+    auto* lat = command->add_option("--lat", args->lat, "Aircraft latitude in degrees (default: Lugano-Agno)")
+                    ->check(CLI::Range(-90.0, 90.0));
+    auto* lon = command->add_option("--lon", args->lon, "Aircraft longitude in degrees")
+                    ->check(CLI::Range(-180.0, 180.0));
+    lat->needs(lon);
+    lon->needs(lat);
+    command->add_option("--alt", args->alt, "Aircraft altitude in metres; new objects stand there too")
+        ->capture_default_str();
+    command->add_option("--heading", args->heading, "Aircraft heading in degrees, 0 north, clockwise")
+        ->capture_default_str();
+    command->add_flag("--player-absent", args->playerAbsent,
+                      "Run without the player module (the editor then refuses to start)");
+    command->footer(
+        "Keys of the main view:\n" + fly::KeyMapText() +
+        "\nIn a box: Enter answers OK; y / n answer Yes / No.\n"
+        "In the object dialog: Tab / Shift+Tab move between controls, Up / Down / PageUp / PageDown /\n"
+        "Home / End choose in a list, digits and Backspace type into a field, Enter is OK, Esc is\n"
+        "Cancel, F1 or h is Help. q asks, then stops the editor (which saves) and prints the files "
+        "saved.");
+    command->callback([args] { ExitStatus() = Fly(*args); });
 }
 
 }  // namespace tavu
