@@ -605,9 +605,24 @@ bool SameRecord(const std::optional<ObjectRecord>& a, const std::optional<Object
     return !a || memcmp(&*a, &*b, sizeof(ObjectRecord)) == 0;
 }
 
+// The catalog entry of a record, by the rule FindCatalogEntry follows: the
+// first entry with the record's key, and only when its group exists. Looked
+// up here rather than through the module's own code, which reaches the host
+// through tables only the linked-in module has filled.
 int CatalogIndexOf(const ObjectRecord& record) {
-    int32_t entry = 0, group = 0;
-    return FindCatalogEntry(record.objectKey, &entry, &group) ? entry : -1;
+    for (int32_t i = 0; i < ObjectCatalog.entryCount; ++i) {
+        const CatalogEntry& entry = ObjectCatalog.entries[i];
+        if (memcmp(record.objectKey, entry.objectKey, sizeof record.objectKey) != 0) {
+            continue;
+        }
+        for (int32_t g = 0; g < ObjectCatalog.groupCount; ++g) {
+            if (ObjectCatalog.groups[g].key == entry.groupKey) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    return -1;
 }
 
 std::string CatalogName(const ObjectRecord& record) {
@@ -1028,7 +1043,13 @@ struct Session::Impl {
         simOptions.playerPresent = playerPresent;
         simOptions.language = language;
         simOptions.dataFolder = options.dataFolder;
-        sim = std::make_unique<Simulator>(simOptions);
+        simOptions.modulePath = options.modulePath;
+        try {
+            sim = std::make_unique<Simulator>(simOptions);
+        } catch (const std::exception& e) {
+            Fatal(atLine, e.what());
+            return false;
+        }
         result.simulatorCreated = true;
         Host& host = sim->host();
         host.onMessage = [this](const MessageBox& box) { OnBox(box); };
@@ -1471,10 +1492,26 @@ struct Session::Impl {
         if (s.kind == Kind::Frames) {
             ReportMarker();
         }
+        CheckGuest(s.line, s.source);
         if (s.kind == Kind::Stop && !failed) {
             CheckLeftovers(s.line);
         }
         return Done(s);
+    }
+
+    // The emulated module's code stops at its first fault; the statement
+    // that ran into it ends the session.
+    void CheckGuest(int atLine, const std::string& during) {
+        const X86Emulator::Fault* fault = sim->GuestFault();
+        if (fault == nullptr || failed) {
+            return;
+        }
+        std::string where;
+        if (!fault->innerCall.empty()) {
+            where = "in " + fault->innerCall +
+                    (fault->outerCall != fault->innerCall ? ", called from " + fault->outerCall : "") + ", ";
+        }
+        Fatal(atLine, "guest fault: " + fault->message + " (" + where + "during " + during + ")");
     }
 
     bool Done(const Statement& s) {
@@ -1621,11 +1658,13 @@ struct Session::Impl {
                 int32_t running = 0;
                 sim->Stop(&running);
                 Report(before, false);
+                CheckGuest(atLine, "the final stop");
             }
             if (!failed) {
                 CheckLeftovers(atLine);
             }
             sim->Shutdown();
+            CheckGuest(atLine, "the module's unloading");
             ReportFiles();
             result.allocationCalls = sim->host().Allocations().calls;
             result.liveBlocksAfterTeardown = sim->host().Allocations().liveBlocks;

@@ -145,6 +145,10 @@ struct SessionOptions {
     std::optional<LANGID> language;
     // The host's working folder: preview bitmaps load from below it.
     std::string dataFolder;
+    // The real DLL to run under x86 emulation in place of the linked-in
+    // module; the transcript does not depend on which one runs. A fault of
+    // the DLL's code ends the session with a "guest fault: ..." error.
+    std::string modulePath;
     // False: failed `expect` lines, boxes and dialogs no line waits for,
     // unused `answer`/`dialog` lines and impossible dialog actions are noted
     // as deviations and the session goes on (fault sweeps). Parse errors and

@@ -3,9 +3,11 @@
 #include <cmath>
 
 #include "module/linkage.h"
+#include "placement/edit_state.h"
 #include "platform/bitmaps.h"
 #include "platform/native.h"
 #include "platform/resources.h"
+#include "sim/emulated_module.h"
 #include "sim/geodesy.h"
 
 namespace sim {
@@ -20,6 +22,9 @@ constexpr double kPi = 3.14159265358979323846;
 class LinkedModule : public EditorModule {
 public:
     LinkedModule() {
+        // A DLL load starts from zeroed module variables; the linked-in
+        // module is loaded once per simulator, so it starts from zero too.
+        state = EditState{};
         platform::RegisterModule(kEditorModuleName, Instance(), {{"Linkage", &Linkage}, {"ImportTable", ImportTable}});
         HMODULE module = GetModuleHandleA(kEditorModuleName);
         linkage_ = reinterpret_cast<ModuleLinkage*>(GetProcAddress(module, "Linkage"));
@@ -53,7 +58,36 @@ private:
 
 std::unique_ptr<EditorModule> LoadLinkedModule() { return std::make_unique<LinkedModule>(); }
 
-Simulator::Simulator(const SimulatorOptions& options) {
+// --- The real DLL under emulation -------------------------------------------
+
+namespace {
+
+std::unique_ptr<ModuleSpace> SpaceFor(const SimulatorOptions& options) {
+    if (options.modulePath.empty()) {
+        return MakeNativeSpace();
+    }
+    return std::make_unique<EmulatedSpace>();
+}
+
+std::unique_ptr<EditorModule> LoadEmulatedModule(EmulatedSpace& space, const std::string& path) {
+    std::string error;
+    std::unique_ptr<EmulatedModule> module = EmulatedModule::Load(space, path, {}, &error);
+    if (!module) {
+        throw std::runtime_error("cannot load the module " + error);
+    }
+    return module;
+}
+
+}  // namespace
+
+const X86Emulator::Fault* Simulator::GuestFault() const {
+    return emulated_ && emulated_->fault() ? &*emulated_->fault() : nullptr;
+}
+
+// ------------------------------------------------------------------------------
+
+Simulator::Simulator(const SimulatorOptions& options) : host_(SpaceFor(options)) {
+    emulated_ = dynamic_cast<EmulatedSpace*>(&host_.space());
     platform::ForceLanguage(options.language);
     platform::SetWorkingFolder(options.dataFolder);
     // The player is loaded before the editor's init looks for it.
@@ -61,8 +95,11 @@ Simulator::Simulator(const SimulatorOptions& options) {
     if (!options.sceneryFolder.empty()) {
         player_->OpenFolder(options.sceneryFolder, &playerMessages_);
     }
-    module_ = LoadLinkedModule();
+    module_ = emulated_ ? LoadEmulatedModule(*emulated_, options.modulePath) : LoadLinkedModule();
     module_->Attach(host_);
+    if (const X86Emulator::Fault* fault = GuestFault()) {
+        throw std::runtime_error("guest fault: " + fault->Describe());
+    }
 }
 
 Simulator::~Simulator() { Shutdown(); }

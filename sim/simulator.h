@@ -14,6 +14,7 @@
 
 #include "sim/host.h"
 #include "sim/player.h"
+#include "sim/x86_emulator.h"
 
 namespace sim {
 
@@ -46,7 +47,12 @@ struct SimulatorOptions {
     bool playerPresent = true;
     LANGID language = 0;        // 0: from the environment
     std::string dataFolder;     // the host's working folder (preview bitmaps)
+    // The real DLL to load and run under x86 emulation; empty: the module
+    // linked into this program.
+    std::string modulePath;
 };
+
+class EmulatedSpace;
 
 class Simulator {
 public:
@@ -98,6 +104,11 @@ public:
     const SceneryView* CurrentHeader() const;
     std::string CurrentPath() const;
 
+    // The fault that stopped the emulated module's code, if any; the
+    // emulated module runs no more code once one is recorded. Always null
+    // for the linked-in module.
+    const X86Emulator::Fault* GuestFault() const;
+
 private:
     int64_t Global64(uint32_t offset) const { return host_.Global<int64_t>(offset); }
 
@@ -108,6 +119,7 @@ private:
     int32_t running_ = 0;
     bool shutDown_ = false;
     mutable std::optional<SceneryView> currentView_;
+    EmulatedSpace* emulated_ = nullptr;  // host_'s space when the module is the real DLL
 };
 
 }  // namespace sim

@@ -13,7 +13,8 @@
 namespace emulation {
 
 inline std::filesystem::path DllPath() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "build/windows/TAVUEdit.dll";
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+           "build/windows/TAVUEdit.dll";
 }
 
 // Read once per test program.
@@ -27,9 +28,9 @@ inline const std::vector<uint8_t>& DllBytes() {
 
 }  // namespace emulation
 
-#define SKIP_WITHOUT_DLL()                                                                    \
-    do {                                                                                      \
-        if (emulation::DllBytes().empty()) {                                                  \
+#define SKIP_WITHOUT_DLL()                                                                        \
+    do {                                                                                          \
+        if (emulation::DllBytes().empty()) {                                                      \
             GTEST_SKIP() << emulation::DllPath().string() << " is missing; `make dll` builds it"; \
-        }                                                                                     \
+        }                                                                                         \
     } while (false)

@@ -23,6 +23,7 @@ struct FlyArguments {
     double alt = fly::kDefaultAltitude;
     double heading = fly::kDefaultHeading;
     bool playerAbsent = false;
+    std::string module;
 };
 
 int Fly(const FlyArguments& args) {
@@ -38,6 +39,7 @@ int Fly(const FlyArguments& args) {
     options.altitude = args.alt;
     options.heading = args.heading;
     options.playerPresent = !args.playerAbsent;
+    options.modulePath = args.module;
 
     std::string error;
     std::unique_ptr<fly::TerminalConsole> console =
@@ -55,6 +57,11 @@ int Fly(const FlyArguments& args) {
             return EXIT_FAILURE_FOUND;
         }
         session.Run();
+        if (const sim::X86Emulator::Fault* fault = session.simulator().GuestFault()) {
+            console->Restore();
+            std::cerr << "tavu fly: guest fault: " << fault->Describe() << "\n";
+            return EXIT_FAILURE_FOUND;
+        }
         summary = session.Summary();
     } catch (const std::exception& e) {
         console->Restore();
@@ -90,6 +97,11 @@ void AddFlyCommand(CLI::App& app) {
         ->capture_default_str();
     command->add_flag("--player-absent", args->playerAbsent,
                       "Run without the player module (the editor then refuses to start)");
+    command
+        ->add_option("--module", args->module,
+                     "Fly with this build of TAVUEdit.dll (e.g. build/windows/TAVUEdit.dll) under x86 "
+                     "emulation instead of the editor linked into tavu")
+        ->check(CLI::ExistingFile);
     command->footer(
         "Keys of the main view:\n" + fly::KeyMapText() +
         "\nIn a box: Enter answers OK; y / n answer Yes / No.\n"

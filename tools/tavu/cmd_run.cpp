@@ -17,6 +17,7 @@ struct RunArguments {
     std::string script;
     std::string sceneries;
     std::string language;
+    std::string module;
     CLI::Option* sceneriesOption = nullptr;
     CLI::Option* languageOption = nullptr;
 };
@@ -47,6 +48,7 @@ int Run(const RunArguments& args) {
                            : args.language == "de" ? platform::LANGUAGE_GERMAN
                                                    : platform::LANGUAGE_ENGLISH;
     }
+    options.modulePath = args.module;
     std::cout << "tavu run " << args.script << "\n";
     sim::SessionResult result = sim::RunSession(*script, options, std::cout);
     std::cout.flush();
@@ -73,6 +75,11 @@ void AddRunCommand(CLI::App& app) {
                 "--language", args->language,
                 "Language of boxes and dialogs: en, it or de; wins over the script's `language` statement")
             ->check(CLI::IsMember({"en", "it", "de"}));
+    command
+        ->add_option("--module", args->module,
+                     "Run this build of TAVUEdit.dll (e.g. build/windows/TAVUEdit.dll) under x86 emulation "
+                     "instead of the editor linked into tavu")
+        ->check(CLI::ExistingFile);
     command->callback([args] { ExitStatus() = Run(*args); });
 }
 

@@ -204,6 +204,7 @@ bool FlySession::Start(std::string* error) {
     simOptions.playerPresent = options_.playerPresent;
     simOptions.language = options_.language;
     simOptions.dataFolder = options_.dataFolder;
+    simOptions.modulePath = options_.modulePath;
     sim_ = std::make_unique<sim::Simulator>(simOptions);
     sim::Host& host = sim_->host();
     host.onMessage = [this](const sim::MessageBox& box) {
@@ -246,7 +247,8 @@ bool FlySession::Start(std::string* error) {
 
 void FlySession::Run() {
     int64_t next = console_.NowMs();
-    while (!quit_) {
+    // A fault of the emulated DLL's code ends the flight: it runs no more.
+    while (!quit_ && !sim_->GuestFault()) {
         console_.Show(Render());
         int64_t now = console_.NowMs();
         int timeout = static_cast<int>(std::clamp<int64_t>(next - now, 0, 1000));

@@ -64,6 +64,9 @@ struct FlyOptions {
     double altitude = kDefaultAltitude;
     double heading = kDefaultHeading;
     bool playerPresent = true;
+    // The real DLL to run under x86 emulation; empty: the editor linked into
+    // tavu.
+    std::string modulePath;
 };
 
 // Metres per map column at each zoom step; a row is twice as tall.
