@@ -666,7 +666,7 @@ class ResourceWalker {
         uint32_t offset;
     };
 
-    // The part of the resource directory at an offset from its start.
+    // The resource directory entry at an offset from its start.
     const uint8_t* Directory(uint64_t offset, uint64_t size, const std::string& what) const {
         if (offset > directory_.size || size > directory_.size - offset)
             Fail(what + " at offset " + Hex(offset) + " lies outside the resource directory");

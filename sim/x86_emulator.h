@@ -43,7 +43,7 @@ public:
     static constexpr uint64_t kDefaultBlockLimit = 100'000'000;
     static constexpr int kMaxCallDepth = 64;
 
-    // Where the parts of the arena lie: [trap stubs][stack][heap], the heap
+    // Where the regions of the arena lie: [trap stubs][stack][heap], the heap
     // being everything above the stack minus the regions MapRegion() takes.
     struct Layout {
         uint32_t trapBase = 0, trapEnd = 0;

@@ -6,7 +6,7 @@ windres compiles them into TAVUEdit.dll, and this reader turns the same text
 into the tables the native build links (--cpp) and into the data
 tools/check-dll compares the built DLL against (parse()).
 
-It understands the part of the resource language the scripts use:
+It understands the subset of the resource language the scripts use:
     #pragma code_page(65001)      the only code page; needed for non-ASCII text
     #include "x.rc"               relative to the including file
     #include "x.h"                only its #define lines are read
