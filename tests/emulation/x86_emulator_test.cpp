@@ -21,7 +21,10 @@ using Reg = X86Emulator::Reg;
 class Asm {
 public:
     Asm& operator()(std::initializer_list<uint8_t> bytes) {
-        bytes_.insert(bytes_.end(), bytes);
+        // One by one: GCC 12 at -O3 misreads a range insert as a null copy.
+        for (uint8_t byte : bytes) {
+            bytes_.push_back(byte);
+        }
         return *this;
     }
     Asm& Word(uint32_t word) {
