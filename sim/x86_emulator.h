@@ -220,7 +220,6 @@ private:
     uint32_t stopAddress_ = 0;
     uint32_t gdt_ = 0;
     uint32_t trapStubs_ = 0;
-    uc_context* cleanContext_ = nullptr;
     std::vector<uc_context*> contexts_;  // one per nesting level
 
     std::deque<Trap> traps_;               // a handler may add traps while its own runs

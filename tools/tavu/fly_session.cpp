@@ -694,9 +694,10 @@ void FlySession::DrawMap(Screen& screen, int top, int height) {
         if (onMap(x, y)) {
             const Cell& cell = screen.At(x, y);
             screen.Set(x, y, cell.ch == U' ' || cell.ch == U'·' ? U'+' : cell.ch, kMarker);
-            auto bracket = [&](int bx, char32_t ch) {
-                if (onMap(bx, y) && (screen.At(bx, y).ch == U' ' || screen.At(bx, y).ch == U'·')) {
-                    screen.Set(bx, y, ch, kBracket);
+            // The row by value: clang 14 cannot capture a structured binding.
+            auto bracket = [&, row = y](int bx, char32_t ch) {
+                if (onMap(bx, row) && (screen.At(bx, row).ch == U' ' || screen.At(bx, row).ch == U'·')) {
+                    screen.Set(bx, row, ch, kBracket);
                 }
             };
             bracket(x - 1, U'[');
