@@ -152,32 +152,16 @@ TEST_F(RealDllSessions, EveryFileCallOfTheTourFailingInTurn) {
     RunBoth(tour, Lenient(), "the tour without faults", [] { platform::ClearFileFaults(); });
     const platform::FileCallCounts calls = platform::FileCalls();
     ASSERT_GT(calls.write, 0);
-    struct Sweep {
-        const char* name;
-        int platform::FileFaults::*field;
-        int count;
-    };
-    const Sweep sweeps[] = {
-        {"write", &platform::FileFaults::failWrite, calls.write},
-        {"short write", &platform::FileFaults::shortWrite, calls.write},
-        {"create", &platform::FileFaults::failCreate, calls.create},
-        {"flush", &platform::FileFaults::failFlush, calls.flush},
-        {"move", &platform::FileFaults::failMove, calls.move},
-    };
     int runs = 0;
-    for (const Sweep& sweep : sweeps) {
-        for (int n = 1; n <= sweep.count; ++n) {
-            platform::FileFaults faults;
-            faults.*sweep.field = n;
-            const std::string what = std::string(sweep.name) + " " + std::to_string(n);
-            const Outcome run = RunBoth(tour, Lenient(), what, [&] { platform::SetFileFaults(faults); });
-            int failedSaves = 0;
-            for (const sim::MessageBox& box : run.run.result.boxes) {
-                failedSaves += box.textId == IDS_SAVE_FAILED;
-            }
-            EXPECT_EQ(failedSaves, 1) << what;
-            ++runs;
+    for (const workbench::FileFaultCase& fault : workbench::EveryFileFault(calls)) {
+        const std::string& what = fault.name;
+        const Outcome run = RunBoth(tour, Lenient(), what, [&] { platform::SetFileFaults(fault.faults); });
+        int failedSaves = 0;
+        for (const sim::MessageBox& box : run.run.result.boxes) {
+            failedSaves += box.textId == IDS_SAVE_FAILED;
         }
+        EXPECT_EQ(failedSaves, 1) << what;
+        ++runs;
     }
     platform::ClearFileFaults();
     EXPECT_EQ(runs, 2 * calls.write + calls.create + calls.flush + calls.move);

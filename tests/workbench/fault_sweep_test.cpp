@@ -117,36 +117,19 @@ TEST_F(FaultSweep, EveryFileCallOfTheTourFailingInTurn) {
     ASSERT_TRUE(clean.result.deviations.empty()) << clean.result.deviations.front().message;
     ASSERT_GT(calls.write, 0);
     ASSERT_EQ(calls.openHandles, 0);
-    struct Sweep {
-        const char* name;
-        int platform::FileFaults::*field;
-        int count;
-    };
-    const Sweep sweeps[] = {
-        {"write", &platform::FileFaults::failWrite, calls.write},
-        {"short write", &platform::FileFaults::shortWrite, calls.write},
-        {"create", &platform::FileFaults::failCreate, calls.create},
-        {"flush", &platform::FileFaults::failFlush, calls.flush},
-        {"move", &platform::FileFaults::failMove, calls.move},
-    };
     int runs = 0;
-    for (const Sweep& sweep : sweeps) {
-        for (int n = 1; n <= sweep.count; ++n) {
-            platform::FileFaults faults;
-            faults.*sweep.field = n;
-            platform::SetFileFaults(faults);
-            SessionRun run = RunTour();
-            std::string what =
-                std::string(sweep.name) + " " + std::to_string(n) + " of " + std::to_string(sweep.count);
-            CheckRun(run, what, {IDS_SAVE_FAILED, IDS_NEED_SELECTION});
-            EXPECT_EQ(Count(run, IDS_SAVE_FAILED), 1) << what << ": one failed save, one box";
-            EXPECT_EQ(platform::FileCalls().openHandles, 0) << what;
-            // The save after the failed one catches up: the tour's file is
-            // complete in the end.
-            sim::SceneryFile file = sim::ReadSceneryFile(workbench::ReadBytes(PathOf("scenery-001.tsc")));
-            EXPECT_EQ(file.header.count, 4) << what;
-            ++runs;
-        }
+    for (const workbench::FileFaultCase& fault : workbench::EveryFileFault(calls)) {
+        platform::SetFileFaults(fault.faults);
+        SessionRun run = RunTour();
+        const std::string& what = fault.name;
+        CheckRun(run, what, {IDS_SAVE_FAILED, IDS_NEED_SELECTION});
+        EXPECT_EQ(Count(run, IDS_SAVE_FAILED), 1) << what << ": one failed save, one box";
+        EXPECT_EQ(platform::FileCalls().openHandles, 0) << what;
+        // The save after the failed one catches up: the tour's file is
+        // complete in the end.
+        sim::SceneryFile file = sim::ReadSceneryFile(workbench::ReadBytes(PathOf("scenery-001.tsc")));
+        EXPECT_EQ(file.header.count, 4) << what;
+        ++runs;
     }
     platform::ClearFileFaults();
     EXPECT_EQ(runs, 2 * calls.write + calls.create + calls.flush + calls.move);

@@ -117,4 +117,35 @@ class SessionTest : public testing::Test {
     std::string folder;
 };
 
+// Every file call of a clean run failing in turn: each write (failing and
+// writing short), each create, flush and replace.
+struct FileFaultCase {
+    std::string name;
+    platform::FileFaults faults;
+};
+inline std::vector<FileFaultCase> EveryFileFault(const platform::FileCallCounts& calls) {
+    struct Kind {
+        const char* name;
+        int platform::FileFaults::*field;
+        int count;
+    };
+    const Kind kinds[] = {
+        {"write", &platform::FileFaults::failWrite, calls.write},
+        {"short write", &platform::FileFaults::shortWrite, calls.write},
+        {"create", &platform::FileFaults::failCreate, calls.create},
+        {"flush", &platform::FileFaults::failFlush, calls.flush},
+        {"move", &platform::FileFaults::failMove, calls.move},
+    };
+    std::vector<FileFaultCase> cases;
+    for (const Kind& kind : kinds) {
+        for (int n = 1; n <= kind.count; ++n) {
+            FileFaultCase next{std::string(kind.name) + " " + std::to_string(n) + " of " + std::to_string(kind.count),
+                               {}};
+            next.faults.*kind.field = n;
+            cases.push_back(next);
+        }
+    }
+    return cases;
+}
+
 }  // namespace workbench
