@@ -6,6 +6,10 @@
 //
 // A script is parsed whole before anything runs, so a typo on any line stops
 // the session before it starts. Errors read "SCRIPT:LINE: message".
+//
+// The names live in session_names.cpp, the parser in session_parse.cpp, the
+// runner in session_run.cpp and session_expect.cpp; the transcript's wording,
+// which `tavu fly` shares, in transcript.h.
 #pragma once
 
 #include <stdint.h>
@@ -205,5 +209,9 @@ SessionResult RunSession(const SessionScript& script, const SessionOptions& opti
 // ("no-memory", "save-failed", "init-failed", "need-selection",
 // "confirm-remove-last", "confirm-far-object"); nullopt when unknown.
 std::optional<int32_t> BoxTextIdFromName(std::string_view name);
+
+// The language of a code as scripts and the command line write it ("en",
+// "it", "de"); nullopt for any other.
+std::optional<LANGID> LanguageFromCode(std::string_view code);
 
 }  // namespace sim
