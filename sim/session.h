@@ -205,6 +205,11 @@ class Session {
 SessionResult RunSession(const SessionScript& script, const SessionOptions& options,
                          std::ostream& transcript);
 
+// Makes a scenery folder that does not exist yet, setting *created (when not
+// null). False, with *error saying why, when it cannot be made or is not a
+// folder.
+bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string* error);
+
 // Text ids of the module's message boxes by the names scripts may use
 // ("no-memory", "save-failed", "init-failed", "need-selection",
 // "confirm-remove-last", "confirm-far-object"); nullopt when unknown.

@@ -173,21 +173,16 @@ struct Session::Impl {
             folder = pattern;
             made = true;
         }
-        std::error_code code;
-        if (!made && !fs::exists(folder, code)) {
-            if (!fs::create_directories(folder, code)) {
-                Fatal(atLine, "cannot create the scenery folder " + folder + ": " + code.message());
-                return false;
-            }
-            made = true;
-        } else if (!fs::is_directory(folder, code)) {
-            Fatal(atLine, "the scenery folder " + folder + " is not a folder");
+        std::string problem;
+        if (!PrepareSceneryFolder(folder, &made, &problem)) {
+            Fatal(atLine, problem);
             return false;
         }
         result.sceneryFolder = folder;
         LANGID language = options.language ? *options.language : scriptLanguage ? *scriptLanguage : 0;
         SimulatorOptions simOptions;
         // Absolute, so that no later change of working folder moves the files.
+        std::error_code code;
         simOptions.sceneryFolder = fs::absolute(folder, code).string();
         simOptions.playerPresent = playerPresent;
         simOptions.language = language;
@@ -642,6 +637,23 @@ struct Session::Impl {
         return !result.error;
     }
 };
+
+bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string* error) {
+    std::error_code code;
+    if (!fs::exists(folder, code)) {
+        if (!fs::create_directories(folder, code)) {
+            *error = "cannot create the scenery folder " + folder + ": " + code.message();
+            return false;
+        }
+        if (created != nullptr) {
+            *created = true;
+        }
+    } else if (!fs::is_directory(folder, code)) {
+        *error = "the scenery folder " + folder + " is not a folder";
+        return false;
+    }
+    return true;
+}
 
 Session::Session(const SessionOptions& options, std::ostream& transcript)
     : impl_(std::make_unique<Impl>(options, transcript)) {}

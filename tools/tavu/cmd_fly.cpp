@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/resources.h"
+#include "sim/session.h"
 #include "tools/tavu/commands.h"
 #include "tools/tavu/fly_keymap.h"
 #include "tools/tavu/fly_session.h"
@@ -29,10 +30,7 @@ struct FlyArguments {
 int Fly(const FlyArguments& args) {
     fly::FlyOptions options;
     options.sceneryFolder = args.sceneries;
-    options.language = args.language == "it"   ? platform::LANGUAGE_ITALIAN
-                       : args.language == "de" ? platform::LANGUAGE_GERMAN
-                       : args.language == "en" ? platform::LANGUAGE_ENGLISH
-                                               : 0;
+    options.language = sim::LanguageFromCode(args.language).value_or(0);
     options.dataFolder = TAVU_DATA_DIR;
     options.latitude = args.lat;
     options.longitude = args.lon;

@@ -44,9 +44,7 @@ int Run(const RunArguments& args) {
         options.sceneryFolder = args.sceneries;
     }
     if (args.languageOption->count() > 0) {
-        options.language = args.language == "it"   ? platform::LANGUAGE_ITALIAN
-                           : args.language == "de" ? platform::LANGUAGE_GERMAN
-                                                   : platform::LANGUAGE_ENGLISH;
+        options.language = sim::LanguageFromCode(args.language).value_or(platform::LANGUAGE_ENGLISH);
     }
     options.modulePath = args.module;
     std::cout << "tavu run " << args.script << "\n";

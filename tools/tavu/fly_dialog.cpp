@@ -5,6 +5,7 @@
 
 #include "platform/bitmaps.h"
 #include "resources/resource_ids.h"
+#include "sim/transcript.h"
 
 namespace tavu::fly {
 
@@ -113,7 +114,7 @@ void DialogView::Click(int id) {
     }
     if (host_.HelpRequests().size() > help) {
         const auto& request = host_.HelpRequests().back();
-        note_ = "help requested: " + request.first + " " + request.second;
+        note_ = "help requested: " + sim::HelpRequestText(request);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "catalog/catalog.h"
 #include "platform/dialogs.h"
 #include "sim/scenery_file.h"
+#include "sim/transcript.h"
 #include "tools/tavu/file_commands.h"
 #include "tools/tavu/fly_dialog.h"
 #include "tools/tavu/scenery_info.h"
@@ -25,7 +26,6 @@ constexpr double kLonUnitsPerTurn = 4294967296.0;
 constexpr int kMaxCatchUpFrames = 5;
 constexpr int kGridColumns = 10;  // a grid dot every this many columns
 constexpr int64_t kFpsWindowMs = 1000;
-constexpr double kMarkerOnObjectMetres = 1.0;
 
 const Style kPlain{};
 const Style kBold{kDefaultColour, kDefaultColour, ATTR_BOLD};
@@ -60,11 +60,6 @@ std::string Format(const char* format, double value) {
     char buffer[64];
     snprintf(buffer, sizeof buffer, format, value);
     return buffer;
-}
-
-double Normalise360(double degrees) {
-    double turned = std::fmod(degrees, 360.0);
-    return turned < 0 ? turned + 360.0 : turned;
 }
 
 // The difference of two 16-bit angles, in degrees, the short way round.
@@ -180,18 +175,12 @@ FlySession::~FlySession() {
 }
 
 bool FlySession::Start(std::string* error) {
-    std::error_code code;
     fs::path folder =
         options_.sceneryFolder.empty() ? fs::path("sceneries") : fs::path(options_.sceneryFolder);
-    if (!fs::exists(folder, code)) {
-        if (!fs::create_directories(folder, code)) {
-            *error = "cannot create the scenery folder " + folder.string() + ": " + code.message();
-            return false;
-        }
-    } else if (!fs::is_directory(folder, code)) {
-        *error = "the scenery folder " + folder.string() + " is not a folder";
+    if (!sim::PrepareSceneryFolder(folder.string(), nullptr, error)) {
         return false;
     }
+    std::error_code code;
     // Absolute, so that no later change of working folder moves the files.
     folder_ = fs::absolute(folder, code).lexically_normal().string();
     if (folder_.size() > 1 && folder_.back() == '/') {
@@ -208,8 +197,8 @@ bool FlySession::Start(std::string* error) {
     sim_ = std::make_unique<sim::Simulator>(simOptions);
     sim::Host& host = sim_->host();
     host.onMessage = [this](const sim::MessageBox& box) {
-        if ((box.flags & 0xF) == 4) {
-            note_ = "\"" + box.title + "\" box answered " + (box.answer == ANSWER_YES ? "Yes" : "No");
+        if (sim::IsYesNo(box)) {
+            note_ = "\"" + box.title + "\" box answered " + sim::AnswerText(box.answer);
             return;
         }
         note_ = "\"" + box.title + "\" box shown";
@@ -359,8 +348,8 @@ void FlySession::SendChord(uint32_t keyCode, uint32_t modifiers) {
     note_ = sim::FormatKeyChord(chord);
     sim_->PressKey(keyCode, modifiers);
     if (host.HelpRequests().size() > help) {
-        note_ = sim::FormatKeyChord(chord) + ": help requested: " + host.HelpRequests().back().first + " " +
-                host.HelpRequests().back().second;
+        note_ = sim::FormatKeyChord(chord) +
+                ": help requested: " + sim::HelpRequestText(host.HelpRequests().back());
     }
 }
 
@@ -566,9 +555,7 @@ int32_t FlySession::RunDialogUi(HINSTANCE instance, int32_t templateId, DLGPROC 
             Modal([&](Screen& screen) { view.Draw(screen); },
                   [&](const Key& key) { return view.HandleKey(key); });
         });
-    note_ = result == IDOK       ? "dialog ended: OK"
-            : result == IDCANCEL ? "dialog ended: Cancel"
-                                 : "dialog ended: " + std::to_string(static_cast<long>(result));
+    note_ = sim::DialogEndedText(result);
     return static_cast<int32_t>(result);
 }
 
@@ -687,7 +674,7 @@ void FlySession::DrawMap(Screen& screen, int top, int height) {
         // rather than on a neighbour that rounding might pick.
         auto [objectEast, objectNorth] =
             Offset(selected->lat.integer, static_cast<double>(selected->lon.integer));
-        if (std::hypot(east - objectEast, north - objectNorth) <= kMarkerOnObjectMetres) {
+        if (std::hypot(east - objectEast, north - objectNorth) <= sim::kMarkerOnObjectMetres) {
             std::tie(east, north) = Offset(PositionValue(selected->lat), PositionValue(selected->lon));
         }
         auto [x, y] = cellOf(east, north);
@@ -726,7 +713,7 @@ void FlySession::DrawStatus(Screen& screen, int top) {
         Format("Aircraft %.6f", std::fabs(sim_->LatitudeDegrees())) +
         (sim_->LatitudeDegrees() < 0 ? "S " : "N ") + Format("%.6f", std::fabs(sim_->LongitudeDegrees())) +
         (sim_->LongitudeDegrees() < 0 ? "W" : "E") + "  alt " + FormatNumber(sim_->AltitudeMetres(), 0) +
-        " m  hdg " + FormatNumber(Normalise360(std::round(sim_->HeadingDegrees())), 0) + "°";
+        " m  hdg " + FormatNumber(sim::Normalise360(std::round(sim_->HeadingDegrees())), 0) + "°";
     std::string scenery;
     const sim::SceneryView* header = sim_->CurrentHeader();
     std::string path = sim_->CurrentPath();
@@ -746,10 +733,7 @@ void FlySession::DrawStatus(Screen& screen, int top) {
         details = header == nullptr || header->count == 0 ? "  i (or Insert) adds an object 50 m ahead"
                                                           : "  < > select an object";
     } else {
-        std::optional<CatalogMatch> match = FindEntry(record->objectKey);
-        std::string name = match ? std::string(ObjectCatalog.entries[match->entry].name) + " (" +
-                                       ObjectCatalog.groups[match->group].name + ")"
-                                 : "unknown object";
+        std::string name = sim::CatalogLabel(*record).value_or("unknown object");
         auto [east, north] = Offset(PositionValue(record->lat), PositionValue(record->lon));
         double distance = std::hypot(east, north);
         std::string where =
@@ -758,11 +742,10 @@ void FlySession::DrawStatus(Screen& screen, int top) {
                             : std::string(" ") + kCompass[Octant(std::atan2(east, north) * 180.0 / kPi)]);
         selection = "Selected #" + std::to_string(sim_->SelectedIndex() + 1) + " of " +
                     std::to_string(header->count) + ": " + name + ", " + where;
+        sim::RecordAngles angles = sim::AnglesOf(*record);
         details = "  scale " + ReadScale(record->scale).text + "  range " +
-                  std::to_string(record->maxDistance) + " m  hdg " +
-                  FormatNumber(Normalise360(AngleDegrees(record->heading)), 1) + "° pitch " +
-                  FormatNumber(AngleDegrees(record->pitch), 1) + "° bank " +
-                  FormatNumber(AngleDegrees(record->bank), 1) + "°";
+                  std::to_string(record->maxDistance) + " m  hdg " + FormatNumber(angles.heading, 1) +
+                  "° pitch " + FormatNumber(angles.pitch, 1) + "° bank " + FormatNumber(angles.bank, 1) + "°";
         std::string motion;
         if (paused_) {
             motion = "paused";
