@@ -13,10 +13,6 @@ namespace {
 
 constexpr size_t kMaxFieldDigits = 9;
 
-const Style kPlain{};
-const Style kBold{kDefaultColour, kDefaultColour, ATTR_BOLD};
-const Style kDim{kDefaultColour, kDefaultColour, ATTR_DIM};
-const Style kReverse{kDefaultColour, kDefaultColour, ATTR_REVERSE};
 const Style kFocusFrame{0x5fd7ff, kDefaultColour, ATTR_BOLD};
 
 // Window text as the screen shows it: "&Group:" reads "Group:".

@@ -28,6 +28,13 @@ struct Style {
     bool operator==(const Style&) const = default;
 };
 
+// The terminal's own colours, as the main view, the boxes and the dialog use
+// them.
+inline constexpr Style kPlain{};
+inline constexpr Style kBold{kDefaultColour, kDefaultColour, ATTR_BOLD};
+inline constexpr Style kDim{kDefaultColour, kDefaultColour, ATTR_DIM};
+inline constexpr Style kReverse{kDefaultColour, kDefaultColour, ATTR_REVERSE};
+
 struct Cell {
     char32_t ch = U' ';
     Style style;

@@ -7,7 +7,7 @@
 // Message boxes and the object properties dialog are modal, as in the
 // simulator: while one is open the module waits inside its key handler, no
 // frames run, and the session reads the console's keys for the box or the
-// dialog until it closes.
+// dialog until it closes (fly_modal.cpp).
 #pragma once
 
 #include <stdint.h>
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/catalog.h"
 #include "platform/win32.h"
 #include "scenery/record.h"
 #include "sim/simulator.h"
@@ -68,6 +69,12 @@ struct FlyOptions {
     // tavu.
     std::string modulePath;
 };
+
+// One letter or sign per catalog group on the map, in group order, as the
+// key map's legend lists them.
+inline constexpr char32_t kGroupGlyphs[CATALOG_GROUP_COUNT] = {U'A', U'B', U'*', U'o', U'v', U'a',
+                                                               U'c', U'H', U'g', U'p', U'S', U'T'};
+inline constexpr char32_t kUnknownGlyph = U'?';
 
 // Metres per map column at each zoom step; a row is twice as tall.
 inline constexpr double kZoomSteps[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000};
