@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/native.h"
@@ -25,7 +26,6 @@ namespace fs = std::filesystem;
 inline fs::path SourceRoot() {
     return fs::path(__FILE__).parent_path().parent_path().parent_path();
 }
-
 inline std::string ExamplePath(const std::string& name) {
     return (SourceRoot() / "examples" / name).string();
 }
@@ -34,25 +34,26 @@ inline std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// A script's run; a parse error is its result's error.
 struct SessionRun {
-    std::optional<sim::SessionError> parseError;
     sim::SessionResult result;
     std::string transcript;
 
     // The first error as `tavu run` would print it, or "" when there is none.
     std::string Error(const std::string& script = "s.session") const {
-        if (parseError) {
-            return parseError->Format(script);
-        }
         return result.error ? result.error->Format(script) : "";
     }
 };
+
+// Starts at a fixed place and adds one elephant: lines 1 to 4.
+inline const std::string kOneElephant =
+    "aircraft lat 46 lon 8 heading 0\nstart\n"
+    "dialog group \"Animals\" object \"Elephant 1\" ok\nkey Ctrl+Insert\n";
 
 // Each test gets its own scenery folder, removed afterwards.
 class SessionTest : public testing::Test {
@@ -82,7 +83,7 @@ class SessionTest : public testing::Test {
         sim::SessionError error;
         std::optional<sim::SessionScript> script = sim::ParseSession(text, &error);
         if (!script) {
-            run.parseError = error;
+            run.result.error = error;
             return run;
         }
         std::ostringstream transcript;
@@ -94,19 +95,19 @@ class SessionTest : public testing::Test {
 
     std::string PathOf(const std::string& name) const { return folder + "/" + name; }
 
-    // Every scenery file in the folder parses cleanly and no save left a
-    // temporary file behind; what is wrong otherwise.
+    // What is wrong in the folder: a scenery file that does not parse
+    // cleanly, or a save's temporary file left behind.
     std::vector<std::string> FolderFaults() const {
         std::vector<std::string> faults;
         std::error_code code;
         for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
-            std::string name = it->path().filename().string();
-            if (name.size() >= 7 && name.substr(name.size() - 7) == ".saving") {
-                faults.push_back(name + ": left over");
-            } else if (name.size() >= 4 && name.substr(name.size() - 4) == ".tsc") {
-                sim::SceneryFile file = sim::ReadSceneryFile(ReadBytes(it->path().string()));
+            const fs::path& path = it->path();
+            if (path.extension() == ".saving") {
+                faults.push_back(path.filename().string() + ": left over");
+            } else if (path.extension() == ".tsc") {
+                sim::SceneryFile file = sim::ReadSceneryFile(ReadBytes(path.string()));
                 if (!file.ok()) {
-                    faults.push_back(name + ": " + file.FirstError()->message);
+                    faults.push_back(path.filename().string() + ": " + file.FirstError()->message);
                 }
             }
         }
@@ -124,25 +125,18 @@ struct FileFaultCase {
     platform::FileFaults faults;
 };
 inline std::vector<FileFaultCase> EveryFileFault(const platform::FileCallCounts& calls) {
-    struct Kind {
-        const char* name;
-        int platform::FileFaults::*field;
-        int count;
-    };
-    const Kind kinds[] = {
-        {"write", &platform::FileFaults::failWrite, calls.write},
-        {"short write", &platform::FileFaults::shortWrite, calls.write},
-        {"create", &platform::FileFaults::failCreate, calls.create},
-        {"flush", &platform::FileFaults::failFlush, calls.flush},
-        {"move", &platform::FileFaults::failMove, calls.move},
-    };
+    using F = platform::FileFaults;
+    const std::tuple<const char*, int F::*, int> kinds[] = {{"write", &F::failWrite, calls.write},
+                                                            {"short write", &F::shortWrite, calls.write},
+                                                            {"create", &F::failCreate, calls.create},
+                                                            {"flush", &F::failFlush, calls.flush},
+                                                            {"move", &F::failMove, calls.move}};
     std::vector<FileFaultCase> cases;
-    for (const Kind& kind : kinds) {
-        for (int n = 1; n <= kind.count; ++n) {
-            FileFaultCase next{std::string(kind.name) + " " + std::to_string(n) + " of " + std::to_string(kind.count),
-                               {}};
-            next.faults.*kind.field = n;
-            cases.push_back(next);
+    for (const auto& [name, field, count] : kinds) {
+        for (int n = 1; n <= count; ++n) {
+            cases.push_back(
+                {std::string(name) + " " + std::to_string(n) + " of " + std::to_string(count), {}});
+            cases.back().faults.*field = n;
         }
     }
     return cases;
