@@ -11,15 +11,7 @@ if(TAVU_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-set(TAVU_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
-add_custom_command(
-    OUTPUT ${TAVU_GENERATED_DIR}/resource_tables.cpp
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVU_GENERATED_DIR}
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/rcgen.py
-            --cpp ${TAVU_GENERATED_DIR}/resource_tables.cpp ${TAVU_RESOURCE_SCRIPT}
-    DEPENDS ${CMAKE_SOURCE_DIR}/tools/rcgen.py ${TAVU_RESOURCE_FILES}
-    COMMENT "Generating resource tables from resources/*.rc"
-    VERBATIM)
+include(cmake/resource_tables.cmake)
 
 file(GLOB TAVU_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
 add_library(tavu_platform STATIC ${TAVU_PLATFORM_SOURCES} ${TAVU_GENERATED_DIR}/resource_tables.cpp)
