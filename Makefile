@@ -11,8 +11,11 @@ release: deps
 	cmake --build --preset release
 
 # The tour session in a fresh scenery folder; its transcript is the output.
+# Only what the tour runs is built: tavu and the preview bitmaps.
 .PHONY: demo
-demo: release
+demo: deps
+	cmake --preset release
+	cmake --build --preset release --target tavu
 	rm -rf build/demo
 	build/release/tavu run examples/tour.session --sceneries build/demo/sceneries
 
@@ -36,11 +39,13 @@ bench: release
 	build/release/tavu-bench --benchmark_out=build/bench/results.json --benchmark_out_format=json
 	tools/bench-report build/bench/results.json
 
-# A short run of the scenery-file fuzzer; `fuzz/run SECONDS` runs it longer.
+# A short run of every fuzz target; `fuzz/run SECONDS` runs them longer.
 fuzz: deps
 	fuzz/run 10
 
-test: native-test check-dll fuzz
+# Every stage of the suite, with the time each took printed at the end.
+test:
+	@tools/test-all
 
 clean:
 	rm -rf build

@@ -41,4 +41,8 @@ struct EditState {
     int32_t headingAcc;
 };
 
+// Nothing in the edit state may need a constructor: the DLL has no runtime
+// to run one.
+static_assert(__is_trivial(EditState) && __is_standard_layout(EditState));
+
 extern EditState state;

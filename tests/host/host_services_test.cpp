@@ -5,17 +5,12 @@
 #include <string.h>
 
 #include <string>
-#include <type_traits>
 
 #include "module/host.h"
 #include "placement/edit_state.h"
 #include "sim/host.h"
 
 namespace {
-
-// Nothing in the edit state may need a constructor: the DLL has no runtime
-// to run one.
-static_assert(std::is_trivial_v<EditState> && std::is_standard_layout_v<EditState>);
 
 class HostServices : public testing::Test {
   protected:

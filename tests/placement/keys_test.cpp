@@ -163,12 +163,12 @@ TEST_F(Keys, NudgesDoubleHalveAndStopAsMirrorImages) {
     Press('A');
     EXPECT_EQ(state.altVelocity, 0);
 
-    // Each pair, pressed far past its limit, stays an exact mirror.
+    // Each pair, pressed far past its limit, stays an exact mirror, and n
+    // presses of one key then n of the other come back to rest for every n
+    // below the limit: the halving retraces the doubling, sign for sign.
     const std::pair<uint32_t, uint32_t> pairs[] = {{38, 40}, {39, 37}, {81, 65}, {119, 116}, {36, 33}, {34, 35}};
     for (auto [plus, minus] : pairs) {
-        LoadEditState(state.selectedRecord);
-        std::vector<int64_t> up, down;
-        auto value = [&]() -> int64_t {
+        auto value = [&, plus = plus]() -> int64_t {
             switch (plus) {
                 case 38: return state.forwardSpeed;
                 case 39: return state.sideSpeed;
@@ -178,17 +178,29 @@ TEST_F(Keys, NudgesDoubleHalveAndStopAsMirrorImages) {
                 default: return state.headingRate;
             }
         };
-        for (int i = 0; i < 40; ++i) {
-            Press(plus);
-            up.push_back(value());
-        }
-        LoadEditState(state.selectedRecord);
-        for (int i = 0; i < 40; ++i) {
-            Press(minus);
-            down.push_back(-value());
+        auto run = [&](uint32_t first, uint32_t second, int n) {
+            LoadEditState(state.selectedRecord);
+            std::vector<int64_t> values;
+            for (int i = 0; i < n; ++i) {
+                Press(first);
+                values.push_back(value());
+            }
+            for (int i = 0; i < n; ++i) {
+                Press(second);
+                values.push_back(value());
+            }
+            return values;
+        };
+        std::vector<int64_t> up = run(plus, minus, 40), down = run(minus, plus, 40);
+        for (int64_t& v : down) {
+            v = -v;
         }
         EXPECT_EQ(up, down) << plus;
-        EXPECT_GT(up.back(), 0) << "saturated, not wrapped";
+        EXPECT_GT(up[39], 0) << "saturated, not wrapped";
+        for (int n = 1; n < 40 && up[n - 1] < up[39]; ++n) {
+            EXPECT_EQ(run(plus, minus, n).back(), 0) << plus << " x" << n;
+            EXPECT_EQ(run(minus, plus, n).back(), 0) << minus << " x" << n;
+        }
     }
 }
 

@@ -165,12 +165,16 @@ TEST_F(Motion, VelocitiesFollowTheHeadingAndAreRecomputedOnlyWhenItChanges) {
     int32_t across = (2 * 32767) >> 7;
     EXPECT_EQ(state.lonVelocity, int64_t{sim::MetresToLonUnits(across, Selected()->lat.integer)} * 128);
 
-    // Side speed runs to the right of the heading: west when facing south.
+    // Side speed runs to the right of the heading: west when facing south,
+    // south when facing east.
     state.forwardSpeed = 0;
     state.sideSpeed = 2;
     UpdateHeadingVelocity(0x80000000u);
     EXPECT_LT(state.lonVelocity, 0);
     EXPECT_EQ(state.latVelocity, 0);
+    UpdateHeadingVelocity(0x40000000u);
+    EXPECT_EQ(state.latVelocity, -2 * 32767);
+    EXPECT_EQ(state.lonVelocity, 0);
 
     state.sideSpeed = 0;
     before = host.PureCalls().distanceToLon;
