@@ -25,6 +25,7 @@ struct FileFaults {
     int shortWrite = 0;  // the Nth WriteFile writes half the bytes asked and reports that
     int failFlush = 0;
     int failMove = 0;
+    int failClose = 0;  // the Nth CloseHandle closes but reports a failure, as a late write error does
 };
 void SetFileFaults(const FileFaults& faults);
 void ClearFileFaults();
@@ -35,6 +36,7 @@ struct FileCallCounts {
     int write = 0;
     int flush = 0;
     int move = 0;
+    int close = 0;
     int openHandles = 0;
 };
 FileCallCounts FileCalls();

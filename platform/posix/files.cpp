@@ -223,6 +223,9 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     openHandles.erase(file);
     int result = close(file->fd);
     delete file;
+    if (++calls.close == faults.failClose) {
+        return Fail(ERROR_WRITE_FAULT);
+    }
     return result == 0 ? TRUE : Fail(ErrorFromErrno());
 }
 

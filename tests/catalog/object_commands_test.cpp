@@ -166,6 +166,10 @@ TEST_F(Commands, FarAwayWarningAtTheWidenedBounds) {
     Press(kInsert);
     EXPECT_EQ(BoxesWith(12), 0);
     SaveScenery();
+    Aircraft(At(0, 0), At(Header()->minLon - margin, 0), 0);
+    Press(kInsert);
+    EXPECT_EQ(BoxesWith(12), 0);
+    SaveScenery();
     Aircraft(At(0, 0), At(Header()->minLon - margin - 1, 0), 0);
     host.Answers().push_back(ANSWER_NO);
     Press(kInsert);

@@ -259,6 +259,12 @@ TEST(EmulatorHeap, HolesAreReusedBestFirstAndWhatIsNotABlockIsRefused) {
     EXPECT_TRUE(cpu.Free(b));
     EXPECT_EQ(cpu.Allocate(90), b) << "the hole fits it best";
     EXPECT_EQ(cpu.Resize(a, 112), a) << "within its granules";
+    {
+        const uint32_t left = cpu.Allocate(32), right = cpu.Allocate(32), fence = cpu.Allocate(32);
+        ASSERT_TRUE(cpu.Free(right));
+        EXPECT_EQ(cpu.Resize(left, 64), left) << "a free neighbour that exactly fits is taken in place";
+        EXPECT_TRUE(cpu.Free(left) && cpu.Free(fence));
+    }
     EXPECT_EQ(cpu.Resize(c, 2000), 0u);
     EXPECT_EQ(cpu.Size(c), 100u) << "a failed resize keeps the block";
     EXPECT_FALSE(cpu.Free(a + 16));

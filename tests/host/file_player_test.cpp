@@ -250,4 +250,18 @@ TEST_F(FilePlayer, DeletingReleasesFirstThenRemovesTheSceneryAndItsFile) {
     EXPECT_EQ(player.Path(made), PathOf("scenery-001.tsc")) << "a deleted scenery's name is free again";
 }
 
+// Without a folder the sceneries are handed out in turn, the last one too,
+// and never the current one.
+TEST_F(FilePlayer, WithoutAFolderSceneriesAreHandedOutInTurn) {
+    const int first = player.AddScenery(PathOf("first.tsc"));
+    int32_t running = 0;
+    ASSERT_EQ(SelectScenery(0, &running), 1);
+    EXPECT_EQ(player.Current(), first);
+    const int second = player.AddScenery(PathOf("second.tsc"));
+    ASSERT_EQ(SelectScenery(1, &running), 1);
+    EXPECT_EQ(player.Current(), second);
+    ASSERT_EQ(SelectScenery(1, &running), 1);
+    EXPECT_EQ(player.Current(), first);
+}
+
 }  // namespace

@@ -128,6 +128,23 @@ TEST_F(Motion, ModifiedOnlyWhileSomethingMovesAndNothingWhilePaused) {
     Frame();
     EXPECT_FALSE(Modified());
 
+    // Any one velocity or rate alone marks the scenery.
+    for (int which = 0; which < 6; ++which) {
+        StopMotion();
+        Header()->flags &= ~MODIFIED;
+        int32_t* rates[] = {&state.pitchRate, &state.headingRate, &state.bankRate};
+        int64_t* velocities[] = {&state.latVelocity, &state.lonVelocity, &state.altVelocity};
+        if (which < 3) {
+            *rates[which] = 1;
+        } else {
+            *velocities[which - 3] = 1;
+        }
+        Frame();
+        EXPECT_TRUE(Modified()) << which;
+    }
+    StopMotion();
+    Header()->flags &= ~MODIFIED;
+
     host.SetGlobal<uint16_t>(SG_FRAME_STEP, 0);
     state.bankRate = -1456;
     state.bankAcc = 0x20000;

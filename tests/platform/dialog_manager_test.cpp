@@ -132,6 +132,7 @@ TEST_F(DialogManager, SortedListsOrderCaseInsensitivelyPrefixesFirstAndSelectByP
 
         // CB_SELECTSTRING from the top: the first item the text begins, in any case.
         EXPECT_EQ(SelectPrefix(dialog, ""), 0) << "from the top";
+        EXPECT_EQ(SelectPrefix(dialog, "zebra"), 7) << "the last item too";
         EXPECT_EQ(SelectPrefix(dialog, "port CR"), 4);
         EXPECT_EQ(ControlText(dialog, kList), "Port crane") << "a list shows its selection";
         for (const char* miss : {"crane", "Port crane, blue, big"}) {
@@ -140,6 +141,8 @@ TEST_F(DialogManager, SortedListsOrderCaseInsensitivelyPrefixesFirstAndSelectByP
         EXPECT_EQ(Send(dialog, kList, CB_GETCURSEL), 4) << "misses select nothing";
         EXPECT_EQ(Send(dialog, kList, CB_SETCURSEL, 7), 7);
         EXPECT_EQ(ControlText(dialog, kList), "Zebra crossing");
+        EXPECT_EQ(Add(dialog, kList, "Yak"), 7);
+        EXPECT_EQ(ControlText(dialog, kList), "Zebra crossing") << "an item added at the selection keeps it";
         EXPECT_EQ(Send(dialog, kList, CB_RESETCONTENT), 0);
         EXPECT_TRUE(ComboItems(dialog, kList).empty());
         EXPECT_EQ(ControlText(dialog, kList), "") << "nothing selected";

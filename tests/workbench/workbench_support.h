@@ -130,7 +130,8 @@ inline std::vector<FileFaultCase> EveryFileFault(const platform::FileCallCounts&
                                                             {"short write", &F::shortWrite, calls.write},
                                                             {"create", &F::failCreate, calls.create},
                                                             {"flush", &F::failFlush, calls.flush},
-                                                            {"move", &F::failMove, calls.move}};
+                                                            {"move", &F::failMove, calls.move},
+                                                            {"close", &F::failClose, calls.close}};
     std::vector<FileFaultCase> cases;
     for (const auto& [name, field, count] : kinds) {
         for (int n = 1; n <= count; ++n) {
