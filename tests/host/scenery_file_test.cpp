@@ -77,6 +77,8 @@ TEST(SceneryFileReader, SoundFilesOfAnySizeHaveNoIssues) {
             EXPECT_EQ(int32_t{file.records[i].lat.integer}, 1000 + i);
         }
     }
+    // An empty scenery's bounds are empty too, and that is no fault.
+    EXPECT_TRUE(sim::ReadSceneryFile(Put32(File(0), 16, 5000)).issues.empty());
 }
 
 // One fault per file: exactly one issue, at the faulty byte.
@@ -96,7 +98,7 @@ TEST(SceneryFileReader, EachFaultIsOneIssueAtItsByteAndRecord) {
         {"short", Cut(File(1), 47), 47, -1, {"47 bytes", "48"}},
         {"magic", Put8(File(1), 3, 'x'), 3, -1, {"byte 3", "TAVU-SCENERY"}},
         {"version", Put32(File(1), 12, 2), 12, -1, {"byte 12", "is 2", "version 1"}},
-        {"negative count", Put32(File(0), 44, 0xFFFFFFFD), 44, -1, {"byte 44", "-3", "negative"}},
+        {"negative count", Put32(File(0), 44, 0xFFFFFFFF), 44, -1, {"byte 44", "-1", "negative"}},
         {"size word", Put32(File(2), 40, 150), 40, -1, {"byte 40", "150", "2 records take 152"}},
         // 76 * 56512728 wraps to 32 in 32 bits, 76 * 2^30 to 0.
         {"32-bit overflow",
