@@ -17,6 +17,7 @@ set(TAVU_FILE_TOOL_SOURCES
     platform/posix/strings.cpp ${TAVU_GENERATED_DIR}/resource_tables.cpp)
 add_library(tavu_fuzz_files STATIC ${TAVU_FILE_TOOL_SOURCES})
 target_include_directories(tavu_fuzz_files PUBLIC ${CMAKE_SOURCE_DIR})
+target_precompile_headers(tavu_fuzz_files PRIVATE <CLI/CLI.hpp> <nlohmann/json.hpp>)
 
 add_executable(scenery_file_fuzzer fuzz/scenery_file_fuzzer.cpp)
 target_link_libraries(scenery_file_fuzzer PRIVATE tavu_fuzz_files)

@@ -49,9 +49,16 @@ file(GLOB TAVU_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tavu/*.cp
 list(REMOVE_ITEM TAVU_CLI_SOURCES ${CMAKE_SOURCE_DIR}/tools/tavu/main.cpp)
 add_library(tavu_cli STATIC ${TAVU_CLI_SOURCES})
 target_link_libraries(tavu_cli PUBLIC tavu_sim)
+# CLI11 and nlohmann-json are header-only and cost seconds per file to
+# parse: the files that use them share one precompiled copy.
+target_precompile_headers(tavu_cli PRIVATE <CLI/CLI.hpp> <nlohmann/json.hpp>)
+set(TAVU_CLI_PLAIN_SOURCES ${TAVU_CLI_SOURCES})
+list(FILTER TAVU_CLI_PLAIN_SOURCES EXCLUDE REGEX "/(cmd_[a-z]+|commands|fly_session)\\.cpp$")
+set_source_files_properties(${TAVU_CLI_PLAIN_SOURCES} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
 target_compile_definitions(tavu_cli PUBLIC TAVU_DATA_DIR="${TAVU_DATA_DIR}")
 add_executable(tavu tools/tavu/main.cpp)
 target_link_libraries(tavu PRIVATE tavu_cli)
+target_precompile_headers(tavu REUSE_FROM tavu_cli)
 add_dependencies(tavu previews)
 
 # Benchmarks (make bench), when Google Benchmark is installed.
