@@ -55,8 +55,16 @@ bool FarFromScenery(const SceneryHeader* header) {
     if (header->count <= 0) {
         return false;
     }
-    return lat < WrapSub32(header->minLat, kFarAwayMargin) || lat > WrapAdd32(header->maxLat, kFarAwayMargin) ||
-           lon < WrapSub32(header->minLon, margin) || lon > WrapAdd32(header->maxLon, margin);
+    if (lat < WrapSub32(header->minLat, kFarAwayMargin) || lat > WrapAdd32(header->maxLat, kFarAwayMargin)) {
+        return true;
+    }
+    // Longitude wraps at the antimeridian, and so do the bounds of a scenery
+    // beside it: the widened box runs east from its west edge, and the
+    // aircraft is inside when it lies no further east of that edge than the
+    // box is wide.
+    int32_t west = WrapSub32(header->minLon, margin);
+    int32_t east = WrapAdd32(header->maxLon, margin);
+    return static_cast<uint32_t>(WrapSub32(lon, west)) > static_cast<uint32_t>(WrapSub32(east, west));
 }
 
 // The upper 48 bits of a 32.32 position after a full 64-bit addition.

@@ -9,22 +9,26 @@ struct ObjectRecord;
 
 // Bounds of the speeds, velocities and rates the keys may reach. Each is the
 // start magnitude times a power of two, so saturated doubling stays on the
-// same ladder and opposite keys stay exact mirrors.
+// same ladder, opposite keys stay exact mirrors, and from the top the
+// opposite key needs as many presses back to rest as the way up took. Each
+// sits where a width forces it, not lower.
 enum : int32_t {
     SPEED_START = 2,
     // |cos| and |sin| are at most 2^15, so c * forwardSpeed - s * sideSpeed
-    // stays within 2^15 * (2 * 2^14) = 2^30: inside 32 bits.
+    // stays within 2^15 * (2 * 2^14) = 2^30: inside 32 bits. The next rung,
+    // 32768, would reach 2^31. Reached at the 14th press.
     SPEED_LIMIT = 16384,
     RATE_START = 1456,
-    // A rate times a 16-bit frame step is formed in 64 bits; the limit keeps
-    // the rate itself far from 32-bit overflow (and one frame at the default
-    // step under a sixth of a turn).
-    RATE_LIMIT = 1456 * 1024,
+    // The rate itself is a 32-bit value: 1456 * 2^20 is the highest rung
+    // below 2^31. Its product with a 16-bit frame step is formed in 64 bits
+    // and wraps at a full turn. Reached at the 21st press.
+    RATE_LIMIT = 1456 << 20,
 };
 inline constexpr int64_t ALT_VELOCITY_START = 65536;
-// The same top speed as forward and side motion (2^29, 1/8 metre per
-// millisecond of step); times a 16-bit step it stays below 2^45.
-inline constexpr int64_t ALT_VELOCITY_LIMIT = int64_t{1} << 29;
+// The climb is a 64-bit value, but OnFrame multiplies it by a frame step of
+// up to 0xFFFF in 64 bits: 2^47 is the highest rung whose product still fits
+// (2^48 * 0xFFFF would not). Reached at the 32nd press.
+inline constexpr int64_t ALT_VELOCITY_LIMIT = int64_t{1} << 47;
 
 // The nudge rule of the motion keys: from rest take the start magnitude in
 // the key's direction, the same direction doubles (up to the limit), the

@@ -2,6 +2,7 @@
 // the key chords of a run.
 #include <filesystem>
 
+#include "module/wrap.h"
 #include "placement/marker.h"
 #include "placement/motion.h"
 #include "scenery/save.h"
@@ -174,6 +175,46 @@ TEST_F(Commands, FarAwayWarningAtTheWidenedBounds) {
     host.Answers().push_back(ANSWER_NO);
     Press(kInsert);
     EXPECT_EQ(BoxesWith(12), 1);
+}
+
+// Beside the antimeridian an object's bounds wrap: the west edge is a large
+// positive longitude, the east edge a negative one. The far-away test then
+// goes by distance, and still warns one unit beyond the widened box.
+TEST_F(Commands, FarAwayAcrossTheAntimeridianGoesByDistance) {
+    for (int32_t lon : {INT32_MAX - 1193, INT32_MIN + 1193}) {  // 179.9999 degrees east, then west
+        Stop();
+        EmptyRun();
+        Aircraft(At(10, 0), At(lon, 0), 0);
+        for (int i = 0; i < 3; ++i) {
+            Press(kInsert);
+        }
+        EXPECT_EQ(BoxesWith(12), 0) << lon;
+        EXPECT_EQ(Header()->count, 3);
+    }
+    SaveScenery();
+    const int32_t minLat = Header()->minLat, maxLat = Header()->maxLat;
+    const int32_t minLon = Header()->minLon, maxLon = Header()->maxLon;
+    ASSERT_GT(minLon, maxLon) << "the box wraps";
+    const int32_t margin = sim::MetresToLonUnits(20000, 10), inside = INT32_MIN + 1193;
+    const struct {
+        int32_t lat, lon;
+        bool far;
+    } rows[] = {
+        {10, WrapAdd32(maxLon, margin), false},   {10, WrapAdd32(maxLon, margin + 1), true},
+        {10, WrapSub32(minLon, margin), false},   {10, WrapSub32(minLon, margin + 1), true},
+        {WrapAdd32(maxLat, 20001), inside, true}, {WrapSub32(minLat, 20001), inside, true},
+    };
+    OnDialog([](HWND dialog) { ASSERT_TRUE(platform::UserClick(dialog, IDCANCEL)); });
+    for (const auto& row : rows) {
+        host.ClearBoxes();
+        if (row.far) {
+            host.Answers().push_back(ANSWER_NO);
+        }
+        Aircraft(At(row.lat, 0), At(row.lon, 0), 0);
+        Press(kInsert);
+        EXPECT_EQ(BoxesWith(12), row.far ? 1 : 0) << row.lat << " " << row.lon;
+    }
+    EXPECT_EQ(Header()->count, 3);
 }
 
 TEST_F(Commands, AnEmptySceneryIsNeverFarAway) {

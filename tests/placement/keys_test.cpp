@@ -163,11 +163,15 @@ TEST_F(Keys, NudgesDoubleHalveAndStopAsMirrorImages) {
     Press('A');
     EXPECT_EQ(state.altVelocity, 0);
 
-    // Each pair, pressed far past its limit, stays an exact mirror, and n
-    // presses of one key then n of the other come back to rest for every n
-    // below the limit: the halving retraces the doubling, sign for sign.
-    const std::pair<uint32_t, uint32_t> pairs[] = {{38, 40}, {39, 37}, {81, 65}, {119, 116}, {36, 33}, {34, 35}};
-    for (auto [plus, minus] : pairs) {
+    // Each pair, pressed far past its limit, stays an exact mirror; the top
+    // comes at the press the widths allow and then stays; and n presses of
+    // one key then n of the other come back to rest for every n up to that
+    // press: the halving retraces the doubling, sign for sign.
+    const struct {
+        uint32_t plus, minus;
+        int top;  // the press that reaches the limit
+    } pairs[] = {{38, 40, 14}, {39, 37, 14}, {81, 65, 32}, {119, 116, 21}, {36, 33, 21}, {34, 35, 21}};
+    for (auto [plus, minus, top] : pairs) {
         auto value = [&, plus = plus]() -> int64_t {
             switch (plus) {
                 case 38: return state.forwardSpeed;
@@ -196,8 +200,10 @@ TEST_F(Keys, NudgesDoubleHalveAndStopAsMirrorImages) {
             v = -v;
         }
         EXPECT_EQ(up, down) << plus;
-        EXPECT_GT(up[39], 0) << "saturated, not wrapped";
-        for (int n = 1; n < 40 && up[n - 1] < up[39]; ++n) {
+        EXPECT_LT(up[top - 2], up[top - 1]) << plus;
+        EXPECT_EQ(std::count(up.begin(), up.begin() + 40, up[top - 1]), 40 - top + 1) << plus << " stays";
+        EXPECT_GT(up[top - 1], 0) << "saturated, not wrapped";
+        for (int n = 1; n <= top; ++n) {
             EXPECT_EQ(run(plus, minus, n).back(), 0) << plus << " x" << n;
             EXPECT_EQ(run(minus, plus, n).back(), 0) << minus << " x" << n;
         }

@@ -1,6 +1,7 @@
 // Loading the edit state from a record, and moving and turning the selected
 // object frame by frame.
 #include "placement/motion.h"
+#include "module/wrap.h"
 #include "scenery/scale.h"
 #include "tests/support/editor_fixture.h"
 
@@ -239,19 +240,25 @@ TEST(Nudge, DoublesHalvesStopsAndSaturatesAsMirrorImages) {
     }
 }
 
-// Top speeds with the largest step the host word can hold: every product
-// must fit (UBSan would stop the test on an overflow).
+// Top speeds with the largest step the host word can hold, both ways: every
+// product must fit (UBSan would stop the test on an overflow).
 TEST_F(Motion, TopSpeedsAtTheLargestStepStayWithinTheirWidths) {
     host.SetGlobal<uint16_t>(SG_FRAME_STEP, 0xFFFF);
-    state.forwardSpeed = SPEED_LIMIT;
-    state.sideSpeed = -SPEED_LIMIT;
-    state.altVelocity = ALT_VELOCITY_LIMIT;
-    state.pitchRate = RATE_LIMIT;
-    state.bankRate = -RATE_LIMIT;
-    state.headingRate = RATE_LIMIT;
-    for (uint32_t heading : {0u, 0x20000000u, 0x60000000u, 0xA0000000u, 0xE0000000u}) {
-        host.SetGlobal<uint32_t>(SG_AIRCRAFT_HEADING, heading);
-        Frame();
+    for (int32_t sign : {1, -1}) {
+        state.forwardSpeed = sign * SPEED_LIMIT;
+        state.sideSpeed = -sign * SPEED_LIMIT;
+        state.altVelocity = sign * ALT_VELOCITY_LIMIT;
+        state.pitchRate = sign * RATE_LIMIT;
+        state.bankRate = -sign * RATE_LIMIT;
+        state.headingRate = sign * RATE_LIMIT;
+        for (uint32_t heading : {0u, 0x20000000u, 0x60000000u, 0xA0000000u, 0xE0000000u}) {
+            host.SetGlobal<uint32_t>(SG_AIRCRAFT_HEADING, heading);
+            Position48 alt = Selected()->alt;
+            Frame();
+            // 2^47 for 0xFFFF steps is 2^15 * 0xFFFF whole units, the fraction untouched.
+            EXPECT_EQ(WrapSub32(Selected()->alt.integer, alt.integer), sign * 0x7FFF8000);
+            EXPECT_EQ(uint16_t{Selected()->alt.fraction}, uint16_t{alt.fraction});
+        }
     }
     EXPECT_TRUE(Modified());
 }

@@ -14,17 +14,27 @@ using toolstest::RunCli;
 class Check : public toolstest::ToolsTest {};
 
 // Whatever the flags, and for wrapping corners and poles too: the header
-// bounds are what a save writes.
+// bounds are what a save writes. Bounds that wrap in latitude are empty to
+// the player; bounds beside ±180° wrap in longitude and are only named.
 TEST_F(Check, FilesTheEditorSavedAreClean) {
-    const std::vector<std::vector<ObjectRecord>> cases = {
-        {Placed(INT32_MAX - 10, INT32_MIN + 5, 7, 0, 65536, 100)},
-        {Placed(INT32_MIN + 50, INT32_MAX - 3, 7, 0, 65536, 500)},
-        {Placed(10007000, 0, 1, 0, 65536, 2000)},  // a kilometre or two from the pole
-        {Placed(-8000000, 2000000000, 2), Placed(-8000100, -2000000000, 2)},
+    const std::pair<std::vector<ObjectRecord>, std::string> cases[] = {
+        {{Placed(INT32_MAX - 10, INT32_MIN + 5, 7, 0, 65536, 100)}, "bounds are empty"},
+        {{Placed(INT32_MIN + 50, INT32_MAX - 3, 7, 0, 65536, 500)}, "bounds are empty"},
+        {{Placed(10007000, 0, 1, 0, 65536, 2000)}, ""},  // a kilometre or two from the pole
+        {{Placed(-8000000, 2000000000, 2), Placed(-8000100, -2000000000, 2)}, ""},
+        {{Placed(-1870000, INT32_MAX - 1193, 7)},
+         "warning at byte 24: bounds cross the ±180° meridian: the box runs east from longitude "
+         "2147370378 (179.9905°) to -2147260690 (-179.9813°)"},
+        {{Placed(-1870000, INT32_MIN + 1193, 7)}, "bounds cross the ±180° meridian"},
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        std::string path = Saved(cases[i], "clean" + std::to_string(i) + ".tsc", MODIFIED | IN_EDIT | 0x100);
-        EXPECT_EQ(RunCli({"check", path}).exit, 0) << path;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        auto& [records, warning] = cases[i];
+        std::string path = Saved(records, "clean" + std::to_string(i) + ".tsc", MODIFIED | IN_EDIT | 0x100);
+        toolstest::CliResult result = RunCli({"check", path});
+        EXPECT_EQ(result.exit, 0) << result.out;
+        EXPECT_EQ(toolstest::Count(result.out, "\n"), warning.empty() ? 1u : 2u) << result.out;
+        EXPECT_EQ(result.out.ends_with(", 1 warning)\n"), !warning.empty()) << result.out;
+        EXPECT_NE(result.out.find(warning), std::string::npos) << result.out;
     }
 }
 

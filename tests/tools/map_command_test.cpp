@@ -126,6 +126,18 @@ TEST_F(Map, ObjectsKeepTheirLayoutAcrossTheAntimeridianToo) {
     EXPECT_EQ(Symbols(svg).size(), 2u);
     EXPECT_NE(svg.find("middle\">10 m</text>"), std::string::npos)
         << "two objects 19 m apart, not a world apart";
+    // Their bounds wrap too, and are drawn where they lie: 1 km west of the
+    // one object, 2 km east of the other, 1 km south and 2 km north.
+    svg = Draw({PathOf("wrap.tsc"), "--fit-bounds"});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(svg, m,
+                                  std::regex("<rect class=\"bounds\" x=\"([-0-9.]+)\" y=\"[-0-9.]+\" "
+                                             "width=\"([-0-9.]+)\" height=\"([-0-9.]+)\"")));
+    double x = std::stod(m[1]), w = std::stod(m[2]), h = std::stod(m[3]);
+    EXPECT_NEAR(w / h, 3019.0 / 3000, 0.002);
+    for (const Symbol& symbol : Symbols(svg)) {
+        EXPECT_NEAR((symbol.x - x) / w, 1.0 / 3, 0.01);
+    }
 }
 
 // Labels go where they fit, up to 150 objects; --labels puts all, --no-labels none.

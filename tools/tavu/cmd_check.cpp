@@ -25,6 +25,21 @@ constexpr size_t kSizeField = 16;
 constexpr size_t kReserved2Field = 56;
 constexpr size_t kObjectKeyField = 58;
 
+// A box beside ±180° wraps: its west edge lies east of its east edge as
+// signed numbers. The editor and the player read it as running east across
+// the meridian; a reader that compares the numbers finds it empty. Empty
+// latitudes are the reader's own warning.
+void CheckMeridian(const sim::SceneryHeaderFields& header, std::vector<sim::SceneryFileIssue>& issues) {
+    if (header.minLat > header.maxLat || header.minLon <= header.maxLon) {
+        return;
+    }
+    auto degrees = [](int32_t lon) { return FormatNumber(LongitudeDegrees(lon), 4) + "°"; };
+    issues.push_back({Severity::Warning, sim::FILE_MIN_LON_OFFSET, -1,
+                      "bounds cross the ±180° meridian: the box runs east from longitude " +
+                          std::to_string(header.minLon) + " (" + degrees(header.minLon) + ") to " +
+                          std::to_string(header.maxLon) + " (" + degrees(header.maxLon) + ")"});
+}
+
 void CheckBounds(const sim::SceneryFile& file, std::vector<sim::SceneryFileIssue>& issues) {
     Bounds expected = BoundsAsSaved(file.records);
     struct Field {
@@ -45,6 +60,9 @@ void CheckBounds(const sim::SceneryFile& file, std::vector<sim::SceneryFileIssue
                               std::string(field.name) + " at byte " + std::to_string(field.offset) + " is " +
                                   std::to_string(field.found) + ", but saving these records would write " +
                                   std::to_string(field.expected)});
+        }
+        if (field.offset == sim::FILE_MIN_LON_OFFSET) {
+            CheckMeridian(file.header, issues);
         }
     }
 }

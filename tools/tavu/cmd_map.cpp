@@ -113,15 +113,17 @@ double LonDelta(int32_t lon, uint16_t fraction, int32_t anchor) {
     return delta + fraction / 65536.0;
 }
 
+// Empty bounds have their minimum latitude above the maximum. Longitude
+// bounds beside ±180° wrap, the minimum above the maximum, and are drawn.
 bool BoundsDrawable(const MapScenery& scenery) {
-    return scenery.hasHeader && scenery.header.minLat <= scenery.header.maxLat &&
-           scenery.header.minLon <= scenery.header.maxLon;
+    return scenery.hasHeader && scenery.header.minLat <= scenery.header.maxLat;
 }
 
-// The bounds as longitude offsets from the anchor: west edge and width.
+// The bounds as longitude offsets from the anchor: west and east edges. The
+// box runs east from its west edge, across ±180° when it wraps.
 void BoundsLon(const sim::SceneryHeaderFields& header, int32_t anchor, double* west, double* east) {
     *west = LonDelta(header.minLon, 0, anchor);
-    *east = *west + (static_cast<double>(header.maxLon) - header.minLon);
+    *east = *west + (static_cast<uint32_t>(header.maxLon) - static_cast<uint32_t>(header.minLon));
 }
 
 class Projection {
