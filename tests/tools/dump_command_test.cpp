@@ -44,7 +44,7 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
     ExpectFields(dump, R"({
         "prefix": {"magic": "TAVU-SCENERY", "version": 1}, "ok": true,
         "header": {"count": 3, "sizeBytes": 228, "flags": 261, "flagNames": ["MODIFIED", "IN_EDIT", "0x00000100"],
-                   "bounds": {"minLat": -2000700, "maxLat": 5002800}},
+                   "bounds": {"minLat": -2000700, "maxLat": 5002800, "empty": false, "crossesAntimeridian": false}},
         "records": [{"name": "B737 Air France", "group": "Aircraft", "objectKey": "5149524f547266360100000026000000",
                      "lat": {"integer": 5000000, "fraction": 0}, "lon": {"integer": 268435456}, "lonDegrees": 22.5,
                      "alt": {"integer": 12, "fraction": 32768}, "altMetres": 12.5, "heading": 16384,
@@ -68,6 +68,12 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
         EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
     }
     EXPECT_EQ(text.find("issues"), std::string::npos);
+
+    // An object just west of ±180°: its box runs east across the meridian.
+    std::string edge = Saved({Placed(100, INT32_MAX - 100, 5, 0, 65536, 10)}, "edge.tsc");
+    EXPECT_NE(RunCli({"dump", edge}).out.find(", across the ±180° meridian)"), std::string::npos);
+    ExpectFields(json::parse(RunCli({"dump", edge, "--json"}).out),
+                 R"({"header": {"bounds": {"empty": false, "crossesAntimeridian": true}}})");
 
     // Damaged files: what can be read of them, their errors and exit code 1.
     std::vector<uint8_t> good = testsupport::ReadBytes(path);

@@ -75,11 +75,14 @@ void WriteBoundsText(const sim::SceneryHeaderFields& header, std::ostream& out) 
             << ")\n";
     }
     out << "          longitude " << header.minLon << " .. " << header.maxLon;
-    if (header.minLon > header.maxLon) {
+    // A box beside ±180° runs east from its minimum across the meridian to
+    // its maximum: a wrapped box, not an empty one.
+    if (header.minLat > header.maxLat) {
         out << "  (empty)\n";
     } else {
         out << "  (" << Degrees(LongitudeDegrees(header.minLon)) << " .. "
-            << Degrees(LongitudeDegrees(header.maxLon)) << ")\n";
+            << Degrees(LongitudeDegrees(header.maxLon))
+            << (header.minLon > header.maxLon ? ", across the ±180° meridian" : "") << ")\n";
     }
 }
 
@@ -208,7 +211,8 @@ nlohmann::ordered_json DumpJson(const LoadedScenery& scenery) {
         bounds["maxLat"] = header.maxLat;
         bounds["minLon"] = header.minLon;
         bounds["maxLon"] = header.maxLon;
-        bounds["empty"] = header.minLat > header.maxLat || header.minLon > header.maxLon;
+        bounds["empty"] = header.minLat > header.maxLat;
+        bounds["crossesAntimeridian"] = header.minLat <= header.maxLat && header.minLon > header.maxLon;
         bounds["minLatDegrees"] = LatitudeDegrees(header.minLat);
         bounds["maxLatDegrees"] = LatitudeDegrees(header.maxLat);
         bounds["minLonDegrees"] = LongitudeDegrees(header.minLon);
