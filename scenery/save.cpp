@@ -93,7 +93,13 @@ bool WriteSceneryFile(const char* path, const uint8_t* prefix, SceneryHeader* he
     if (!TemporaryPath(path, temporary)) {
         return false;
     }
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // Whatever stands at the temporary name goes first: a link there would
+    // carry the write to its target, a FIFO would block the open. Removing
+    // a link leaves its target alone, and the exclusive create then takes
+    // only a new file of the save's own; anything still in the way (a
+    // folder) fails the save.
+    DeleteFileA(temporary);
+    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }

@@ -121,7 +121,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY
             flags |= O_CREAT | O_TRUNC;
             break;
         case CREATE_NEW:
-            flags |= O_CREAT | O_EXCL;
+            // Never through a link, never onto a FIFO or device: only a file
+            // made by this call.
+            flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
             break;
         case OPEN_EXISTING:
             break;
@@ -229,6 +231,8 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return result == 0 ? TRUE : Fail(ErrorFromErrno());
 }
 
+// Removes the name only: a link goes, its target stays. A folder is refused
+// (unlink fails on one), as on Windows.
 BOOL WINAPI DeleteFileA(LPCSTR path) {
     if (path == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);

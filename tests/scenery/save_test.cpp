@@ -1,6 +1,11 @@
 // Saving the current scenery: bounds, the file's exact bytes, and failures
 // that must never cost the last good file.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "scenery/save.h"
 #include "scenery/scale.h"
@@ -158,6 +163,52 @@ TEST_F(Save, FailedSavesKeepTheLastGoodFile) {
     SaveScenery();
     EXPECT_NE(ReadBytes(PathOf("s.tsc")), good);
     EXPECT_FALSE(Header()->flags & MODIFIED);
+}
+
+// Whatever stands at the temporary name, the save neither writes through it
+// nor waits on it (an alarm ends a hung run): a link or a FIFO gives way to a
+// new regular file; a folder fails the save cleanly until it is gone.
+TEST_F(Save, NothingAtTheTemporaryNameIsWrittenThroughOrWaitedOn) {
+    fs::create_directory(PathOf("scenery"));
+    const std::string outside = PathOf("outside"), path = PathOf("scenery/s.tsc"), saving = path + ".saving";
+    const std::vector<uint8_t> outsideBytes = {'k', 'e', 'e', 'p'};
+    std::ofstream(outside, std::ios::binary).write("keep", 4);
+    Take({MakeRecord(1, 2, 3)}, MODIFIED, "scenery/s.tsc");
+    SaveScenery();
+    const std::vector<std::pair<const char*, std::function<void()>>> obstacles = {
+        {"symlink", [&] { fs::create_symlink(outside, saving); }},
+        {"hard link", [&] { fs::create_hard_link(outside, saving); }},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(saving.c_str(), 0644), 0); }},
+        {"folder", [&] { fs::create_directory(saving); }}};
+    for (const auto& [name, make] : obstacles) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> before = ReadBytes(path);
+        host.ClearBoxes();
+        Record(0)->lat.integer += 1000;
+        Header()->flags |= MODIFIED;
+        make();
+        alarm(20);
+        SaveScenery();
+        alarm(0);
+        EXPECT_EQ(ReadBytes(outside), outsideBytes);
+        const bool blocked = std::string(name) == "folder";
+        if (blocked) {
+            EXPECT_EQ(BoxesWith(6), 1);
+            EXPECT_EQ(ReadBytes(path), before);
+            EXPECT_TRUE(Header()->flags & MODIFIED);
+            EXPECT_EQ(platform::FileCalls().openHandles, 0);
+            fs::remove(saving);
+            SaveScenery();
+        }
+        EXPECT_EQ(host.Boxes().size(), blocked ? 1u : 0u);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+        EXPECT_EQ(fs::hard_link_count(path), 1u);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(saving)));
+        const std::vector<uint8_t> file = ReadBytes(path);
+        ASSERT_EQ(file.size(), 124u);
+        EXPECT_EQ(memcmp(file.data() + 48, Record(0), 76), 0);
+        EXPECT_FALSE(Header()->flags & MODIFIED);
+    }
 }
 
 TEST_F(Save, AFirstSaveThatFailsLeavesNoFileAtAll) {
