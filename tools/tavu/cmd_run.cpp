@@ -68,7 +68,10 @@ void AddRunCommand(CLI::App& app) {
     auto args = std::make_shared<RunArguments>();
     auto* command = app.add_subcommand(
         "run", "Run an editing session script against the emulated simulator and print its transcript");
-    command->add_option("SCRIPT", args->script, "The session script: a text file of at most 1 MiB (see docs/sessions.md)")->required();
+    command
+        ->add_option("SCRIPT", args->script,
+                     "The session script: a text file of at most 1 MiB (see docs/sessions.md)")
+        ->required();
     args->sceneriesOption = command->add_option(
         "--sceneries", args->sceneries,
         "Folder of scenery files (created if missing); wins over the script's `sceneries` statement");
