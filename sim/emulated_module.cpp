@@ -4,13 +4,13 @@
 #include <string.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "platform/native.h"
 #include "platform/resources.h"
 #include "platform/win32.h"
+#include "sim/printable.h"
+#include "sim/scenery_file.h"
 
 namespace sim {
 
@@ -463,18 +463,13 @@ EmulatedModule::EmulatedModule(std::shared_ptr<EmulatedModuleState> state) : imp
 std::unique_ptr<EmulatedModule> EmulatedModule::Load(EmulatedSpace& space, const std::string& path,
                                                      const EmulatedModuleOptions& options,
                                                      std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) {
-            *error = "cannot read " + path;
-        }
-        return nullptr;
-    }
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A DLL's file holds its image and little more: a device or a huge file
+    // is refused before it fills memory.
     std::string why;
-    std::unique_ptr<EmulatedModule> module = Load(space, file, options, &why);
+    const std::optional<std::vector<uint8_t>> file = ReadFileBytes(path, size_t{4} * kMaxPeImageSize, &why);
+    std::unique_ptr<EmulatedModule> module = file ? Load(space, *file, options, &why) : nullptr;
     if (!module && error) {
-        *error = path + ": " + why;
+        *error = Printable(path + ": " + why);
     }
     return module;
 }
@@ -482,9 +477,11 @@ std::unique_ptr<EmulatedModule> EmulatedModule::Load(EmulatedSpace& space, const
 std::unique_ptr<EmulatedModule> EmulatedModule::Load(EmulatedSpace& space, std::span<const uint8_t> file,
                                                      const EmulatedModuleOptions& options,
                                                      std::string* error) {
-    auto fail = [error](std::string message) -> std::unique_ptr<EmulatedModule> {
+    // Names in the messages come from the file: section, import and export
+    // names are any bytes.
+    auto fail = [error](const std::string& message) -> std::unique_ptr<EmulatedModule> {
         if (error) {
-            *error = std::move(message);
+            *error = Printable(message);
         }
         return nullptr;
     };

@@ -1,12 +1,13 @@
 #include "sim/scenery_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 namespace sim {
 
@@ -275,37 +276,56 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_
         }
         return std::nullopt;
     };
-    std::error_code code;
-    if (!std::filesystem::is_regular_file(path, code)) {
-        return fail(code ? "cannot read: " + code.message() : std::string("not a regular file"));
-    }
-    FILE* in = fopen(path.c_str(), "rb");
-    if (in == nullptr) {
+    // Open without blocking and look at what was opened: a FIFO put in the
+    // file's place must not hang us, a device must not feed us forever.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return fail(std::string("cannot open: ") + strerror(errno));
     }
-    // Read in pieces and stop past the limit: the size on disk may change
-    // while we read, and a hostile file must not make us allocate its size.
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        int statErrno = errno;
+        close(fd);
+        return fail(std::string("cannot read: ") + strerror(statErrno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        const mode_t type = info.st_mode & S_IFMT;
+        return fail(std::string("not a regular file") + (type == S_IFDIR    ? " (a directory)"
+                                                         : type == S_IFIFO  ? " (a FIFO)"
+                                                         : type == S_IFCHR  ? " (a device)"
+                                                         : type == S_IFBLK  ? " (a device)"
+                                                         : type == S_IFSOCK ? " (a socket)"
+                                                                            : ""));
+    }
+    if (static_cast<uintmax_t>(info.st_size) > limit) {
+        close(fd);
+        return fail("file is " + std::to_string(info.st_size) + " bytes, larger than the limit of " +
+                    std::to_string(limit) + " bytes");
+    }
+    // Read in pieces and stop past the limit: the file may grow while we read.
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     for (;;) {
-        size_t got = fread(chunk, 1, sizeof chunk, in);
-        if (got > 0) {
-            if (got > limit - bytes.size()) {
-                fclose(in);
-                return fail("larger than the limit of " + std::to_string(limit) + " bytes");
-            }
-            bytes.insert(bytes.end(), chunk, chunk + got);
+        ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
-        if (got < sizeof chunk) {
+        if (got < 0) {
+            int readErrno = errno;
+            close(fd);
+            return fail(std::string("cannot read: ") + strerror(readErrno));
+        }
+        if (got == 0) {
             break;
         }
+        if (static_cast<size_t>(got) > limit - bytes.size()) {
+            close(fd);
+            return fail("larger than the limit of " + std::to_string(limit) + " bytes");
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
     }
-    bool failed = ferror(in) != 0;
-    int readErrno = errno;
-    fclose(in);
-    if (failed) {
-        return fail(std::string("cannot read: ") + strerror(readErrno));
-    }
+    close(fd);
     return bytes;
 }
 

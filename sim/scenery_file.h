@@ -71,10 +71,10 @@ inline constexpr std::array<RecordConstant, 10> kRecordConstants = {{
 // rest, so that a large damaged file cannot produce an unbounded report.
 inline constexpr size_t kMaxListedConstantFaults = 1000;
 
-// The largest file the format can describe: the size word is a signed
-// 32-bit count of bytes holding whole records.
-inline constexpr size_t kMaxSceneryFileBytes =
-    SCENERY_FILE_HEADER_BYTES + static_cast<size_t>(INT32_MAX / RECORD_BYTES) * RECORD_BYTES;
+// The largest scenery file the player and the tools read; a bigger one is
+// refused before any of it is read. About 880 000 objects, far beyond any
+// scenery, while a hostile file cannot make anyone hold gigabytes.
+inline constexpr size_t kMaxSceneryFileBytes = size_t{64} << 20;
 
 struct SceneryFileIssue {
     enum class Severity { Error, Warning };

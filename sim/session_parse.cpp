@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalog/catalog.h"
+#include "sim/printable.h"
 #include "sim/session_internal.h"
 #include "sim/transcript.h"
 
@@ -32,6 +33,13 @@ struct Token {
 // Splits a line into words and double-quoted strings (with \" and \\), up to
 // a '#' outside a string. `source` gets the line without its comment.
 bool Tokenize(std::string_view line, std::vector<Token>* tokens, std::string* source, std::string* error) {
+    // A NUL would end the text wherever it goes on as a C string (a number,
+    // a folder name): refuse it rather than read half a word.
+    size_t nul = line.find('\0');
+    if (nul != std::string_view::npos) {
+        *error = "a NUL byte at column " + std::to_string(nul + 1) + ": a script is plain text";
+        return false;
+    }
     size_t i = 0;
     size_t end = line.size();
     while (i < line.size()) {
@@ -451,7 +459,7 @@ Statement ParseTokens(std::vector<Token> tokens, int lineNumber, const std::stri
 }  // namespace
 
 std::string SessionError::Format(const std::string& script) const {
-    return line > 0 ? script + ":" + std::to_string(line) + ": " + message : script + ": " + message;
+    return Printable(line > 0 ? script + ":" + std::to_string(line) + ": " + message : script + ": " + message);
 }
 
 std::optional<Statement> ParseStatement(std::string_view line, int lineNumber, SessionError* error) {
@@ -479,7 +487,9 @@ std::optional<SessionScript> ParseSession(std::string_view text, SessionError* e
     // The first statement that needs the simulator, for the ordering check.
     int firstUseLine = 0;
     std::string firstUseSource;
-    size_t start = 0;
+    // Editors on Windows start a UTF-8 file with a byte-order mark.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    size_t start = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
     while (start <= text.size()) {
         size_t newline = text.find('\n', start);
         std::string_view line =

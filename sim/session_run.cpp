@@ -16,6 +16,7 @@
 #include "platform/dialogs.h"
 #include "platform/resources.h"
 #include "resources/resource_ids.h"
+#include "sim/printable.h"
 #include "sim/scenery_file.h"
 #include "sim/session_internal.h"
 #include "sim/simulator.h"
@@ -128,7 +129,7 @@ struct Session::Impl {
         out << std::string(static_cast<size_t>(indent), ' ') << text << '\n';
     }
     void Echo(const Statement& s, const std::string& suffix = "") {
-        out << Printf("%4d  ", s.line) << s.source << suffix << '\n';
+        out << Printf("%4d  ", s.line) << Printable(s.source) << suffix << '\n';
     }
 
     // A problem with the script's choreography or an expectation: the end of
@@ -138,19 +139,19 @@ struct Session::Impl {
         if (options.strict) {
             if (!result.error) {
                 result.error = error;
-                Say(6, "ERROR: " + message);
+                Say(6, "ERROR: " + Printable(message));
             }
             failed = true;
         } else {
             result.deviations.push_back(error);
-            Say(6, "! " + message + (atLine != line ? Printf(" (line %d)", atLine) : ""));
+            Say(6, "! " + Printable(message) + (atLine != line ? Printf(" (line %d)", atLine) : ""));
         }
     }
     // Always the end of the session.
     void Fatal(int atLine, const std::string& message) {
         if (!result.error) {
             result.error = SessionError{atLine, message};
-            Say(6, "ERROR: " + message);
+            Say(6, "ERROR: " + Printable(message));
         }
         failed = true;
     }
@@ -210,7 +211,7 @@ struct Session::Impl {
                    LanguageName(platform::ActiveLanguage()) + "; player " +
                    (playerPresent ? "present" : "absent"));
         for (const std::string& message : sim->PlayerMessages()) {
-            Say(8, "player: " + message);
+            Say(8, "player: " + Printable(message));
         }
         if (options.onSimulatorCreated) {
             options.onSimulatorCreated(*sim);

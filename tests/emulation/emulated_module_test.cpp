@@ -100,6 +100,9 @@ TEST_F(DllLoading, AnImportTheWorkbenchLacksFailsTheLoadByNameAndLeavesNothingBe
     std::string error;
     EXPECT_FALSE(EmulatedModule::Load(space, file, {}, &error));
     EXPECT_EQ(error, "unresolved import USER32.dll!SetWindowTextW");
+    at[sizeof name - 2] = '\x1b';  // a name from the file comes back printable
+    EXPECT_FALSE(EmulatedModule::Load(space, file, {}, &error));
+    EXPECT_EQ(error, "unresolved import USER32.dll!SetWindowText\\x1b");
     EXPECT_EQ(GetModuleHandleA("TAVUEdit.dll"), nullptr);
     EXPECT_EQ(platform::CurrentResourceProvider(), nullptr);
 }

@@ -105,10 +105,13 @@ TEST_F(FilePlayer, LoadsSoundFilesInNameOrderAndNeverTouchesTheRest) {
     Write("tiny.tsc", {'T', 'A', 'V', 'U'});
     Write("c.tsc.saving", SceneryBytes(BoxAt(-100, -100, 200), 1));
     fs::create_directory(PathOf("dir.tsc"));
+    Write("huge.tsc", {});
+    fs::resize_file(PathOf("huge.tsc"), sim::kMaxSceneryFileBytes + 1);  // sparse: no disk, no time
 
     EXPECT_EQ(Open(), 2);
     const std::string said[] = {
         "c.tsc.saving: left over from an interrupted save", "dir.tsc: not loaded: not a regular file",
+        "huge.tsc: not loaded: file is 67108865 bytes, larger than the limit",
         "scenery-001.tsc: not loaded: record 1: constant word at byte 132 is 0x0021",
         "tiny.tsc: not loaded: file is 4 bytes", "truncated.tsc: not loaded: file is truncated"};
     ASSERT_EQ(messages.size(), std::size(said));

@@ -76,6 +76,11 @@ TEST_F(ScriptErrors, NameTheLineAndWhatIsWrong) {
         {"start extra\n", "1: start: unexpected \"extra\""},
         {"note \"open\n", "1: a string is not closed: missing '\"'"},
         {"\"start\"\n", "1: a statement starts with a word, not a string"},
+        // A NUL is never read as the end of a word; a byte-order mark is
+        // skipped; control bytes come back escaped.
+        {std::string("start\nslew forward 12\0" "7\n", 24), "2: a NUL byte at column 16"},
+        {"\xEF\xBB\xBFstart\nfly\n", "2: unknown statement \"fly\""},
+        {"key Ctrl+\x1b[2J\x7f\n", "1: key: unknown key \"\\x1b[2J\\x7f\""},
         // Found only by running.
         {"start\nframes 1\nkey Ctrl+Insert\nframes 1\n",
          "3: dialog 102 appeared with no dialog line waiting"},

@@ -149,6 +149,17 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
          {run + " --language fr", "run " + root + "/none.session", run.substr(0, 3)}) {
         EXPECT_EQ(Tavu(usage, err).exitCode, 2) << usage;
     }
+    // What cannot be a script is refused unread.
+    fs::resize_file(script, (1 << 20) + 1);
+    const std::pair<std::string, std::string> refused[] = {
+        {root, "not a regular file (a directory)"},
+        {"/dev/zero", "not a regular file (a device)"},
+        {script, "file is 1048577 bytes, larger than the limit of 1048576 bytes"}};
+    for (const auto& [path, why] : refused) {
+        outcome = Tavu("run " + path + " --sceneries " + folder, err);
+        EXPECT_EQ(outcome.exitCode, 2) << path;
+        EXPECT_EQ(outcome.err, "tavu run: " + path + ": " + why + "\n");
+    }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // tavu run SCRIPT: an editing session against the emulated simulator, with
 // its transcript on standard output and the first error on standard error.
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "platform/resources.h"
+#include "sim/printable.h"
+#include "sim/scenery_file.h"
 #include "sim/session.h"
 #include "tools/tavu/commands.h"
 
@@ -22,17 +24,20 @@ struct RunArguments {
     CLI::Option* languageOption = nullptr;
 };
 
+// A script is a few hundred lines; anything near this is not one.
+constexpr size_t kMaxScriptBytes = size_t{1} << 20;
+
 int Run(const RunArguments& args) {
-    std::ifstream in(args.script, std::ios::binary);
-    if (!in) {
-        std::cerr << "tavu run: cannot read " << args.script << "\n";
+    std::string why;
+    std::optional<std::vector<uint8_t>> bytes = sim::ReadFileBytes(args.script, kMaxScriptBytes, &why);
+    if (!bytes) {
+        std::cerr << sim::Printable("tavu run: " + args.script + ": " + why) << "\n";
         return EXIT_USAGE;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 
     sim::SessionError error;
-    std::optional<sim::SessionScript> script = sim::ParseSession(text.str(), &error);
+    std::optional<sim::SessionScript> script = sim::ParseSession(text, &error);
     if (!script) {
         std::cerr << error.Format(args.script) << "\n";
         return EXIT_FAILURE_FOUND;
@@ -63,7 +68,10 @@ void AddRunCommand(CLI::App& app) {
     auto args = std::make_shared<RunArguments>();
     auto* command = app.add_subcommand(
         "run", "Run an editing session script against the emulated simulator and print its transcript");
-    command->add_option("SCRIPT", args->script, "The session script (see docs/sessions.md)")->required();
+    command
+        ->add_option("SCRIPT", args->script,
+                     "The session script: a text file of at most 1 MiB (see docs/sessions.md)")
+        ->required();
     args->sceneriesOption = command->add_option(
         "--sceneries", args->sceneries,
         "Folder of scenery files (created if missing); wins over the script's `sceneries` statement");

@@ -16,10 +16,9 @@
 
 namespace tavu {
 
-// Files above this size are refused before they are read: about 880 000
-// objects, far beyond any scenery, while a hostile file cannot make the tools
-// hold gigabytes.
-inline constexpr size_t kMaxToolFileBytes = size_t{64} << 20;
+// Files above this size are refused before they are read, as the player
+// refuses them.
+inline constexpr size_t kMaxToolFileBytes = sim::kMaxSceneryFileBytes;
 
 struct LoadedScenery {
     std::string path;
