@@ -36,6 +36,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -136,7 +137,7 @@ private:
     int ChooseByPlace(int32_t mode);
     std::vector<int> NearInOrder() const;
     int EmptyNewScenery();
-    bool NameTaken(const std::string& name) const;
+    std::set<std::string> TakenNames() const;
     void FreeScenery(Scenery& scenery);
 
     ModuleSpace& space() const { return host_.space(); }
