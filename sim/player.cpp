@@ -1,5 +1,6 @@
 #include "sim/player.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -199,7 +200,14 @@ int Player::OpenFolder(const std::string& folder, std::vector<std::string>* mess
             continue;
         }
         std::string path = (std::filesystem::path(folder) / name).string();
-        if (Find(path) >= 0) {
+        if (int held = Find(path); held >= 0) {
+            // Names compare without case, so a file whose twin differs only
+            // in case stays hidden behind the one loaded first.
+            std::string twin = std::filesystem::path(sceneries_[held].path).filename().string();
+            if (twin != name) {
+                say(name + ": not loaded: the same name as " + twin + " but for case, and " + twin +
+                    " is loaded");
+            }
             continue;
         }
         std::string error;
@@ -415,7 +423,13 @@ void Player::DeleteScenery() {
     int index = current_;
     ReleaseCurrent();
     Scenery& scenery = sceneries_[index];
-    DeleteFileA(scenery.path.c_str());
+    // A new scenery never saved has no file to remove: only another failure
+    // is worth a word.
+    errno = 0;
+    if (!DeleteFileA(scenery.path.c_str()) && errno != ENOENT && onMessage) {
+        int error = errno;
+        onMessage(std::filesystem::path(scenery.path).filename().string() + ": not deleted: " + strerror(error));
+    }
     FreeScenery(scenery);
     scenery.deleted = true;
 }
