@@ -1,11 +1,13 @@
 #include "sim/player.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <tuple>
 
@@ -198,7 +200,14 @@ int Player::OpenFolder(const std::string& folder, std::vector<std::string>* mess
             continue;
         }
         std::string path = (std::filesystem::path(folder) / name).string();
-        if (Find(path) >= 0) {
+        if (int held = Find(path); held >= 0) {
+            // Names compare without case, so a file whose twin differs only
+            // in case stays hidden behind the one loaded first.
+            std::string twin = std::filesystem::path(sceneries_[held].path).filename().string();
+            if (twin != name) {
+                say(name + ": not loaded: the same name as " + twin + " but for case, and " + twin +
+                    " is loaded");
+            }
             continue;
         }
         std::string error;
@@ -343,9 +352,10 @@ int Player::EmptyNewScenery() {
             return i;
         }
     }
+    std::set<std::string> taken = TakenNames();
     for (int number = 1; number <= kMaxNewSceneryNumber; ++number) {
         std::string name = NewSceneryName(number);
-        if (!NameTaken(name)) {
+        if (taken.count(Lower(name)) == 0) {
             int index = Adopt((std::filesystem::path(folder_) / name).string(), EmptyBounds(0), nullptr);
             sceneries_[index].made = true;
             return index;
@@ -354,20 +364,28 @@ int Player::EmptyNewScenery() {
     return -1;
 }
 
-bool Player::NameTaken(const std::string& name) const {
-    if (Find((std::filesystem::path(folder_) / name).string()) >= 0) {
-        return true;
-    }
-    std::string lower = Lower(name);
-    std::string saving = lower + kSavingSuffix;
+// Every name, in lower case, that a new scenery may not take: the folder's
+// entries (a ".saving" leftover holds the name it was saving to) and the
+// sceneries held there. One pass over the folder, whatever its size.
+std::set<std::string> Player::TakenNames() const {
+    std::set<std::string> taken;
+    const std::string saving = Lower(std::string(kSceneryFileExtension) + kSavingSuffix);
     std::error_code code;
     for (std::filesystem::directory_iterator it(folder_, code), end; !code && it != end; it.increment(code)) {
         std::string entry = Lower(it->path().filename().string());
-        if (entry == lower || entry == saving) {
-            return true;
+        if (EndsWithNoCase(entry, saving)) {
+            taken.insert(entry.substr(0, entry.size() - strlen(kSavingSuffix)));
+        }
+        taken.insert(std::move(entry));
+    }
+    const std::string inFolder = Lower((std::filesystem::path(folder_) / "").string());
+    for (const Scenery& scenery : sceneries_) {
+        std::string path = Lower(scenery.path);
+        if (!scenery.deleted && path.rfind(inFolder, 0) == 0) {
+            taken.insert(path.substr(inFolder.size()));
         }
     }
-    return false;
+    return taken;
 }
 
 void Player::ReleaseCurrent() {
@@ -405,7 +423,13 @@ void Player::DeleteScenery() {
     int index = current_;
     ReleaseCurrent();
     Scenery& scenery = sceneries_[index];
-    DeleteFileA(scenery.path.c_str());
+    // A new scenery never saved has no file to remove: only another failure
+    // is worth a word.
+    errno = 0;
+    if (!DeleteFileA(scenery.path.c_str()) && errno != ENOENT && onMessage) {
+        int error = errno;
+        onMessage(std::filesystem::path(scenery.path).filename().string() + ": not deleted: " + strerror(error));
+    }
     FreeScenery(scenery);
     scenery.deleted = true;
 }

@@ -36,6 +36,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,8 @@ public:
     // Loads every "*.tsc" file (any case) directly in the folder, in name
     // order, and places new sceneries there from now on. Files that are not
     // sound scenery files are skipped with a message naming the file and the
-    // fault; ".saving" leftovers of an interrupted save are ignored. Returns
+    // fault, and so is a file whose name differs only in case from one
+    // already held; ".saving" leftovers of an interrupted save are ignored. Returns
     // how many sceneries it loaded.
     int OpenFolder(const std::string& folder, std::vector<std::string>* messages);
     bool HasFolder() const { return hasFolder_; }
@@ -119,7 +121,11 @@ public:
     ModuleAddress SelectScenery(ModuleAddress release, int32_t mode);
     ModuleAddress FilePrefixAddress() const { return prefix_; }
     ModuleAddress FilePathAddress() const;
+    // Deletes the current scenery and its file; a file that cannot be
+    // removed stays, and onMessage names it and the reason.
     void DeleteScenery();
+    // Where the player says what went wrong after its folder was opened.
+    std::function<void(const std::string&)> onMessage;
 
 private:
     struct Scenery {
@@ -136,7 +142,7 @@ private:
     int ChooseByPlace(int32_t mode);
     std::vector<int> NearInOrder() const;
     int EmptyNewScenery();
-    bool NameTaken(const std::string& name) const;
+    std::set<std::string> TakenNames() const;
     void FreeScenery(Scenery& scenery);
 
     ModuleSpace& space() const { return host_.space(); }

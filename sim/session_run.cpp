@@ -118,8 +118,9 @@ struct Session::Impl {
     };
     std::deque<PendingDialog> pendingDialogs;
     std::map<std::string, FileState> files;
-    size_t helpReported = 0;  // help requests already in the transcript
-    int line = 0;             // the statement running
+    size_t helpReported = 0;            // help requests already in the transcript
+    size_t playerMessagesReported = 0;  // player messages already in the transcript
+    int line = 0;                       // the statement running
     bool failed = false;
     bool finished = false;
 
@@ -213,6 +214,7 @@ struct Session::Impl {
         for (const std::string& message : sim->PlayerMessages()) {
             Say(8, "player: " + Printable(message));
         }
+        playerMessagesReported = sim->PlayerMessages().size();
         if (options.onSimulatorCreated) {
             options.onSimulatorCreated(*sim);
         }
@@ -349,6 +351,11 @@ struct Session::Impl {
     void ReportMarker() { Say(6, DescribeMarker(sim->Marker(), MarkerGap(*sim))); }
 
     void ReportFiles() {
+        const std::vector<std::string>& said = sim->PlayerMessages();
+        for (size_t i = playerMessagesReported; i < said.size(); ++i) {
+            Say(6, "player: " + said[i]);
+        }
+        playerMessagesReported = said.size();
         std::map<std::string, FileState> now = SnapshotFolder(result.sceneryFolder);
         for (const auto& [name, state] : now) {
             auto before = files.find(name);

@@ -92,6 +92,7 @@ Simulator::Simulator(const SimulatorOptions& options) : host_(SpaceFor(options))
     platform::SetWorkingFolder(options.dataFolder);
     // The player is loaded before the editor's init looks for it.
     player_ = std::make_unique<Player>(host_, options.playerPresent);
+    player_->onMessage = [this](const std::string& message) { playerMessages_.push_back(message); };
     if (!options.sceneryFolder.empty()) {
         player_->OpenFolder(options.sceneryFolder, &playerMessages_);
     }

@@ -68,7 +68,8 @@ public:
 
     Host& host() { return host_; }
     Player* player() { return player_.get(); }
-    // What the player said while opening its folder.
+    // What the player said while opening its folder, and since (a file it
+    // could not delete); kept after Shutdown.
     const std::vector<std::string>& PlayerMessages() const { return playerMessages_; }
 
     // The aircraft.

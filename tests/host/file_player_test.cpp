@@ -1,6 +1,7 @@
 // The player backed by a folder of scenery files: what it loads and refuses,
 // which scenery each select request hands out by place, new sceneries and
 // their names, and the release and delete protocol with real files.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -227,7 +228,10 @@ TEST_F(FilePlayer, ANewSceneryTakesTheFirstNumberNoFileOrSceneryHolds) {
     Write("scenery-003.tsc", {0});
     Write("scenery-004.tsc.saving", SceneryBytes(BoxAt(90000, 0), 1));
     Write("scenery-006.tsc", SceneryBytes(BoxAt(90000, 0), 1));
+    Write("scenery-002.tsc", SceneryBytes(BoxAt(90000, 0), 1));  // hidden by its upper-case twin
     ASSERT_EQ(Open(), 3);
+    EXPECT_EQ(messages.front(), "scenery-002.tsc: not loaded: the same name as SCENERY-002.TSC but for case, "
+                                "and SCENERY-002.TSC is loaded");
     const int made = Select(1);
     ASSERT_GE(made, 0);
     EXPECT_EQ(player.Path(made), PathOf("scenery-005.tsc"));
@@ -251,6 +255,21 @@ TEST_F(FilePlayer, DeletingReleasesFirstThenRemovesTheSceneryAndItsFile) {
     const int made = Select(1);
     EXPECT_NE(made, doomed);
     EXPECT_EQ(player.Path(made), PathOf("scenery-001.tsc")) << "a deleted scenery's name is free again";
+}
+
+TEST_F(FilePlayer, AFileThatCannotBeDeletedStaysAndIsNamed) {
+    Write("scenery-001.tsc", SceneryBytes(BoxAt(-500, -500), 1));
+    ASSERT_EQ(Open(), 1);
+    ASSERT_EQ(Select(0), 0);
+    player.onMessage = [this](const std::string& message) { messages.push_back(message); };
+    // Unlink fails on a non-empty folder even for root, whom a read-only
+    // folder would not stop.
+    fs::remove(PathOf("scenery-001.tsc"));
+    fs::create_directories(PathOf("scenery-001.tsc/x"));
+    PlayerDeleteScenery();
+    EXPECT_TRUE(player.Deleted(0));
+    EXPECT_TRUE(fs::exists(PathOf("scenery-001.tsc/x")));
+    EXPECT_EQ(messages, std::vector<std::string>{"scenery-001.tsc: not deleted: " + std::string(strerror(EISDIR))});
 }
 
 // Without a folder the sceneries are handed out in turn, the last one too,
