@@ -12,6 +12,7 @@
 // which `tavu fly` shares, in transcript.h.
 #pragma once
 
+#include <signal.h>
 #include <stdint.h>
 
 #include <functional>
@@ -162,6 +163,10 @@ struct SessionOptions {
     std::function<void(Simulator&)> onSimulatorCreated;
     // Called after every statement that ran without error.
     std::function<void(Simulator&, const Statement&)> afterStatement;
+    // Set by a signal handler to the signal's number: the session stops
+    // between statements or frames and ends as a finished one does (the
+    // editor stops, so everything is saved).
+    const volatile sig_atomic_t* interrupt = nullptr;
 };
 
 struct SessionResult {
@@ -172,6 +177,8 @@ struct SessionResult {
     int saves = 0;                         // scenery file writes seen
     std::string sceneryFolder;             // where the sceneries were
     bool simulatorCreated = false;
+    bool folderInUse = false;             // another session holds the folder's lock
+    int interruptedBy = 0;                // the signal that stopped the session, or 0
     int64_t allocationCalls = 0;          // host AllocBlock/ResizeBlock calls
     int64_t liveBlocksAfterTeardown = 0;  // host blocks alive once the player is gone
     bool ok() const { return !error.has_value(); }
@@ -209,6 +216,31 @@ SessionResult RunSession(const SessionScript& script, const SessionOptions& opti
 // null). False, with *error saying why, when it cannot be made or is not a
 // folder.
 bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string* error);
+
+// The file in a scenery folder whose lock marks the folder as in use by a
+// session; it holds the holder's pid as text, for the message only. The
+// kernel drops the lock when the holder ends, so a file left behind is
+// harmless.
+inline constexpr char kSceneryLockName[] = ".tavu-lock";
+
+// An exclusive advisory lock on a scenery folder, held while it lives: two
+// sessions on one folder would overwrite each other's saves.
+class SceneryFolderLock {
+  public:
+    enum class Status {
+        Locked,
+        Busy,        // *error: "FOLDER is in use by another session (pid N)"
+        Unlockable,  // no lock file can be made (a read-only folder): go on without
+    };
+    SceneryFolderLock() = default;
+    ~SceneryFolderLock();
+    SceneryFolderLock(const SceneryFolderLock&) = delete;
+    SceneryFolderLock& operator=(const SceneryFolderLock&) = delete;
+    Status Acquire(const std::string& folder, std::string* error);
+
+  private:
+    int fd_ = -1;
+};
 
 // Text ids of the module's message boxes by the names scripts may use
 // ("no-memory", "save-failed", "init-failed", "need-selection",

@@ -2,9 +2,13 @@
 // against it, and what the user would have seen written to the transcript.
 #include "sim/session.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -110,6 +114,8 @@ struct Session::Impl {
     std::optional<LANGID> scriptLanguage;
     bool playerPresent = true;
 
+    // Before the simulator, so that the lock outlives it.
+    SceneryFolderLock folderLock;
     std::unique_ptr<Simulator> sim;
     std::deque<int> answerLines;  // the line of each queued answer
     struct PendingDialog {
@@ -127,10 +133,11 @@ struct Session::Impl {
     // -- output
 
     void Say(int indent, const std::string& text) {
-        out << std::string(static_cast<size_t>(indent), ' ') << text << '\n';
+        // Line by line, so that an interrupted or killed run keeps what it printed.
+        out << std::string(static_cast<size_t>(indent), ' ') << text << '\n' << std::flush;
     }
     void Echo(const Statement& s, const std::string& suffix = "") {
-        out << Printf("%4d  ", s.line) << Printable(s.source) << suffix << '\n';
+        out << Printf("%4d  ", s.line) << Printable(s.source) << suffix << '\n' << std::flush;
     }
 
     // A problem with the script's choreography or an expectation: the end of
@@ -177,6 +184,11 @@ struct Session::Impl {
         }
         std::string problem;
         if (!PrepareSceneryFolder(folder, &made, &problem)) {
+            Fatal(atLine, problem);
+            return false;
+        }
+        if (folderLock.Acquire(folder, &problem) == SceneryFolderLock::Status::Busy) {
+            result.folderInUse = true;
             Fatal(atLine, problem);
             return false;
         }
@@ -445,8 +457,10 @@ struct Session::Impl {
 
     // -- statements
 
+    bool Interrupted() const { return options.interrupt != nullptr && *options.interrupt != 0; }
+
     bool Execute(const Statement& s) {
-        if (failed || finished) {
+        if (failed || finished || Interrupted()) {
             return false;
         }
         line = s.line;
@@ -549,7 +563,9 @@ struct Session::Impl {
                 break;
             }
             case Kind::Frames:
-                sim->RunFrames(static_cast<int>(s.value));
+                for (int i = 0; i < static_cast<int>(s.value) && !Interrupted(); ++i) {
+                    sim->RunFrames(1);
+                }
                 always = true;
                 break;
             case Kind::Answer:
@@ -592,7 +608,7 @@ struct Session::Impl {
         if (!failed && options.afterStatement) {
             options.afterStatement(*sim, s);
         }
-        return !failed;
+        return !failed && !Interrupted();
     }
 
     bool Finish(int atLine) {
@@ -600,12 +616,16 @@ struct Session::Impl {
             return !result.error;
         }
         finished = true;
+        const int lastRan = line;
         line = atLine;
+        result.interruptedBy = Interrupted() ? static_cast<int>(*options.interrupt) : 0;
         if (sim) {
             if (sim->Running()) {
                 Say(0, "");
                 Say(0, failed ? "stopping the editor"
-                              : "end of script: stopping the editor so that everything is saved");
+                       : result.interruptedBy
+                           ? "interrupted: stopping the editor so that everything is saved"
+                           : "end of script: stopping the editor so that everything is saved");
                 Observed before = Observe();
                 int32_t running = 0;
                 sim->Stop(&running);
@@ -630,7 +650,13 @@ struct Session::Impl {
             }
             sim.reset();
         }
-        if (result.error) {
+        if (result.interruptedBy != 0 && !result.error) {
+            Say(0, Printf("session interrupted by %s after line %d",
+                          result.interruptedBy == SIGINT    ? "SIGINT"
+                          : result.interruptedBy == SIGTERM ? "SIGTERM"
+                                                            : "a signal",
+                          lastRan));
+        } else if (result.error) {
             Say(0, "session stopped at line " + std::to_string(result.error->line));
         } else {
             Say(0,
@@ -661,6 +687,42 @@ bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string*
         return false;
     }
     return true;
+}
+
+SceneryFolderLock::~SceneryFolderLock() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+SceneryFolderLock::Status SceneryFolderLock::Acquire(const std::string& folder, std::string* error) {
+    const std::string path = (fs::path(folder) / kSceneryLockName).string();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        // A folder nobody can write to: no session can overwrite anything there.
+        return Status::Unlockable;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        char text[32] = {};
+        ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+        ::close(fd);
+        if (!held) {
+            return Status::Unlockable;
+        }
+        long pid = n > 0 ? strtol(text, nullptr, 10) : 0;
+        *error = folder + " is in use by another session" + (pid > 0 ? Printf(" (pid %ld)", pid) : "");
+        return Status::Busy;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd_, 0) == 0) {
+        [[maybe_unused]] ssize_t written = ::pwrite(fd_, pid.data(), pid.size(), 0);
+    }
+    return Status::Locked;
 }
 
 Session::Session(const SessionOptions& options, std::ostream& transcript)

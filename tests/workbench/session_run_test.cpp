@@ -1,9 +1,14 @@
 // Running sessions: what the transcript tells, how a failed line stops the
 // script, the configuration rules, and `tavu run` as a user calls it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -145,6 +150,17 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
     EXPECT_EQ(outcome.err, "");
     EXPECT_NE(outcome.out.find("selected #0 of 1: Elephant 1 (Animals)"), std::string::npos) << outcome.out;
     EXPECT_TRUE(fs::exists(PathOf("scenery-001.tsc")));
+    {
+        // Another session holds the folder: refused before anything runs.
+        const int held = open(PathOf(sim::kSceneryLockName).c_str(), O_RDWR | O_TRUNC);
+        ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        ASSERT_GT(dprintf(held, "%d\n", getpid()), 0);
+        outcome = Tavu(run, err);
+        close(held);
+        EXPECT_EQ(outcome.exitCode, 2);
+        EXPECT_EQ(outcome.err, "tavu run: " + folder + " is in use by another session (pid " +
+                                   std::to_string(getpid()) + ")\n");
+    }
     for (const std::string& usage :
          {run + " --language fr", "run " + root + "/none.session", run.substr(0, 3)}) {
         EXPECT_EQ(Tavu(usage, err).exitCode, 2) << usage;
@@ -160,6 +176,46 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
         EXPECT_EQ(outcome.exitCode, 2) << path;
         EXPECT_EQ(outcome.err, "tavu run: " + path + ": " + why + "\n");
     }
+}
+
+// Ctrl-C in a long run: what was printed reaches the pipe, the editor stops
+// (and so saves), and the exit status tells the shell it was SIGINT.
+TEST_F(Sessions, TavuRunStopsAndSavesOnInterrupt) {
+    const std::string script = root + "/long.session", tavu = std::string(TAVU_BINARY_DIR) + "/tavu";
+    std::ofstream(script) << kOneElephant << "frames 10000000\n";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        execl(tavu.c_str(), "tavu", "run", script.c_str(), "--sceneries", folder.c_str(), nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (struct pollfd in = {fds[0], POLLIN, 0}; poll(&in, 1, 60000) > 0;) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        const bool first = out.find("frames 10000000") == std::string::npos;
+        out.append(buffer, static_cast<size_t>(n));
+        if (first && out.find("frames 10000000") != std::string::npos) {
+            kill(child, SIGINT);
+        }
+    }
+    close(fds[0]);
+    kill(child, SIGKILL);  // a hung run ends the test, not the suite
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << out;
+    EXPECT_NE(out.find("interrupted: stopping the editor so that everything is saved\n      saved "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("scenery-001.tsc (124 bytes, 1 object)\nsession interrupted by SIGINT after line 5\n"),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace

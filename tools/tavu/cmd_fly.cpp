@@ -46,6 +46,16 @@ int Fly(const FlyArguments& args) {
         std::cerr << "tavu fly: " << error << "; fly is interactive (tavu run plays a session script)\n";
         return EXIT_USAGE;
     }
+    // Held until fly ends: a second session on the folder would overwrite
+    // this one's saves.
+    sim::SceneryFolderLock lock;
+    const std::string folder = options.sceneryFolder.empty() ? "sceneries" : options.sceneryFolder;
+    if (sim::PrepareSceneryFolder(folder, nullptr, &error) &&
+        lock.Acquire(folder, &error) == sim::SceneryFolderLock::Status::Busy) {
+        console->Restore();
+        std::cerr << "tavu fly: " << error << "\n";
+        return EXIT_USAGE;
+    }
     std::string summary;
     try {
         fly::FlySession session(options, *console);
@@ -68,6 +78,11 @@ int Fly(const FlyArguments& args) {
     }
     console->Restore();
     std::cout << summary << "\n";
+    // Saved and summed up; the exit status still tells the shell which
+    // signal ended it (130 for SIGINT, 143 SIGTERM, 129 SIGHUP).
+    if (int signal = console->TerminationSignal(); signal != 0) {
+        return 128 + signal;
+    }
     return EXIT_OK;
 }
 

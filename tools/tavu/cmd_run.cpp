@@ -1,5 +1,7 @@
 // tavu run SCRIPT: an editing session against the emulated simulator, with
 // its transcript on standard output and the first error on standard error.
+#include <signal.h>
+
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -23,6 +25,14 @@ struct RunArguments {
     CLI::Option* sceneriesOption = nullptr;
     CLI::Option* languageOption = nullptr;
 };
+
+// The signal that asks the session to end; the runner polls it between
+// statements and frames, so the handler does nothing else.
+volatile sig_atomic_t interruptSignal = 0;
+
+void OnInterrupt(int signal) {
+    interruptSignal = signal;
+}
 
 // A script is a few hundred lines; anything near this is not one.
 constexpr size_t kMaxScriptBytes = size_t{1} << 20;
@@ -52,9 +62,25 @@ int Run(const RunArguments& args) {
         options.language = sim::LanguageFromCode(args.language).value_or(platform::LANGUAGE_ENGLISH);
     }
     options.modulePath = args.module;
-    std::cout << "tavu run " << args.script << "\n";
+    options.interrupt = &interruptSignal;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    std::cout << "tavu run " << args.script << std::endl;
     sim::SessionResult result = sim::RunSession(*script, options, std::cout);
     std::cout.flush();
+    if (result.folderInUse) {
+        std::cerr << "tavu run: " << sim::Printable(result.error->message) << "\n";
+        return EXIT_USAGE;
+    }
+    if (result.interruptedBy != 0) {
+        // As shells report a command ended by the signal.
+        return 128 + result.interruptedBy;
+    }
     if (result.error) {
         std::cerr << result.error->Format(args.script) << "\n";
         return EXIT_FAILURE_FOUND;

@@ -32,6 +32,7 @@ constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 // installed.
 struct SavedTerminal {
     volatile sig_atomic_t active = 0;
+    volatile sig_atomic_t termination = 0;  // the first signal that asked to end
     int inFd = -1;
     int outFd = -1;
     struct termios mode {};
@@ -68,6 +69,9 @@ void RestoreSaved() {
 void OnWake(int signal) {
     int keep = errno;
     char byte = signal == SIGWINCH ? 'w' : 'q';
+    if (byte == 'q' && saved.termination == 0) {
+        saved.termination = signal;
+    }
     if (saved.wakeWrite >= 0) {
         [[maybe_unused]] ssize_t ignored = write(saved.wakeWrite, &byte, 1);
     }
@@ -184,6 +188,10 @@ void TerminalConsole::Restore() {
     close(saved.wakeRead);
     close(saved.wakeWrite);
     saved.wakeRead = saved.wakeWrite = -1;
+}
+
+int TerminalConsole::TerminationSignal() const {
+    return saved.termination;
 }
 
 std::optional<Key> TerminalConsole::ReadKey(int timeoutMs) {

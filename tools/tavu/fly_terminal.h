@@ -30,6 +30,9 @@ class TerminalConsole : public FlyConsole {
 
     // Gives the terminal back as it was; later calls do nothing.
     void Restore();
+    // The termination signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) that closed
+    // the console, or 0.
+    int TerminationSignal() const;
 
   private:
     TerminalConsole(int inFd, int outFd) : inFd_(inFd), outFd_(outFd) {}
