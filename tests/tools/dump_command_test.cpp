@@ -2,6 +2,8 @@
 // as much as can be read of a damaged one.
 #include <nlohmann/json.hpp>
 
+#include <sys/wait.h>
+
 #include <tuple>
 
 #include "scenery/scale.h"
@@ -108,6 +110,15 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
     EXPECT_EQ(result.out + result.err, PathOf("nothing.tsc") + ": no such file\n");
     EXPECT_EQ(RunCli({"dump"}).exit, tavu::EXIT_USAGE);
     EXPECT_EQ(RunCli({"dump", "a.tsc", "b.tsc"}).exit, tavu::EXIT_USAGE);
+
+    // The real binary checks that its standard output was written.
+    std::string command =
+        std::string(TAVU_BINARY_DIR) + "/tavu dump '" + path + "' >/dev/full 2>'" + PathOf("err") + "'";
+    int status = system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == tavu::EXIT_FAILURE_FOUND) << status;
+    std::vector<uint8_t> err = testsupport::ReadBytes(PathOf("err"));
+    EXPECT_EQ(std::string(err.begin(), err.end()),
+              "tavu dump: cannot write standard output: No space left on device\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <ranges>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "tests/tools/tools_fixture.h"
 
@@ -181,6 +182,36 @@ TEST_F(Map, DamagedFilesAreLeftOutAndFailTheRun) {
     EXPECT_EQ(Symbols(RunCli({"map", good, "-o", "-"}).out).size(), 2u) << "to standard output";
     EXPECT_EQ(RunCli({"map", good}).exit, tavu::EXIT_USAGE) << "no -o";
     EXPECT_EQ(RunCli({"map", good, "-o", PathOf("x.svg"), "--labels", "--no-labels"}).exit, tavu::EXIT_USAGE);
+
+    // A map never replaces a scenery: an input by any name, or another
+    // scenery file. Failed writes leave no temporary file behind.
+    std::string odd = Written("odd.tsc", {'o', 'd', 'd'});
+    std::filesystem::create_hard_link(odd, PathOf("odd.svg"));
+    std::filesystem::create_directory(PathOf("dir.svg"));
+    const std::tuple<std::string, int, std::string> outputs[] = {
+        {good, 2, "is " + good + ", one of the files"},
+        {PathOf("odd.svg"), 2, "odd.tsc, one of the files"},
+        {none, 2, ": " + none + ": is a scenery file"},
+        {PathOf("dir.svg"), 1, "map: Is a directory"},
+        {"/dev/full", 1, "map: No space left on device"}};
+    auto files = [&] {
+        return std::distance(std::filesystem::directory_iterator(folder),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = files();
+    for (const auto& [output, exit, message] : outputs) {
+        toolstest::CliResult result = RunCli({"map", good, odd, "-o", output});
+        EXPECT_EQ(result.exit, exit) << output;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(testsupport::ReadBytes(good), bytes);
+    EXPECT_EQ(testsupport::ReadBytes(none), sim::EncodeSceneryFile({}, {}));
+    EXPECT_EQ(testsupport::ReadBytes(odd), std::vector<uint8_t>({'o', 'd', 'd'}));
+    std::ofstream(PathOf("old.svg")) << "old";
+    EXPECT_EQ(RunCli({"map", good, "-o", PathOf("old.svg")}).exit, 0);
+    std::vector<uint8_t> map = testsupport::ReadBytes(PathOf("old.svg"));
+    EXPECT_EQ(Symbols({map.begin(), map.end()}).size(), 2u) << "an old map is replaced";
+    EXPECT_EQ(files(), before + 1) << "old.svg, and no temporary file";
 }
 
 }  // namespace

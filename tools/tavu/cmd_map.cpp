@@ -4,13 +4,21 @@
 // drawn (east = longitude difference times the parallel's radius at the
 // middle latitude, north = the latitude's metres directly), so that short
 // distances and angles read true. North is up.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <numbers>
 #include <sstream>
+#include <string_view>
 
 #include "catalog/catalog.h"
 #include "sim/host.h"
@@ -579,6 +587,92 @@ std::string DefaultTitle(std::span<const MapScenery> sceneries) {
     return title;
 }
 
+// Why the map must not go to options.output, or empty when it may: the
+// output is one of the files to draw under any name (the same device and
+// inode), or an existing scenery file of its own.
+std::string RefusedOutput(const MapOptions& options) {
+    struct stat output;
+    if (options.output == "-" || stat(options.output.c_str(), &output) != 0) {
+        return {};
+    }
+    for (const std::string& path : options.files) {
+        struct stat input;
+        if (stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
+            return "is " + path + ", one of the files to draw; give another -o";
+        }
+    }
+    // Only a regular file is opened: reading a FIFO would wait for a writer.
+    if (S_ISREG(output.st_mode)) {
+        char magic[sizeof sim::kSceneryMagic - 1] = {};
+        std::ifstream file(options.output, std::ios::binary);
+        if (file.read(magic, sizeof magic) && memcmp(magic, sim::kSceneryMagic, sizeof magic) == 0) {
+            return "is a scenery file; a map never replaces one, give another -o";
+        }
+    }
+    return {};
+}
+
+int WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+// Writes `text` to `path` whole or not at all: into a temporary file in the
+// same folder, renamed over `path` once complete. A device or a pipe
+// (/dev/stdout, a shell's process substitution) is written directly, never
+// replaced. Returns 0 or the errno of the failure.
+int WriteWhole(const std::string& path, std::string_view text) {
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+        int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return errno;
+        }
+        int error = WriteAll(fd, text);
+        if (close(fd) != 0 && error == 0) {
+            error = errno;
+        }
+        return error;
+    }
+    std::filesystem::path target(path);
+    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> temp(pattern.begin(), pattern.end());
+    temp.push_back('\0');
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    // mkostemp makes the file private; a map is as readable as any new file.
+    mode_t mask = umask(0);
+    umask(mask);
+    int error = fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
+    if (error == 0) {
+        error = WriteAll(fd, text);
+    }
+    if (error == 0 && fsync(fd) != 0) {
+        error = errno;
+    }
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && rename(temp.data(), path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        unlink(temp.data());
+    }
+    return error;
+}
+
 }  // namespace
 
 const char* GroupColour(int groupIndex) {
@@ -630,6 +724,10 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
         err << "tavu map: give one or more scenery files and -o OUT.svg\n";
         return EXIT_USAGE;
     }
+    if (std::string why = RefusedOutput(options); !why.empty()) {
+        err << "tavu map: " << options.output << ": " << why << "\n";
+        return EXIT_USAGE;
+    }
     std::vector<MapScenery> sceneries;
     bool skipped = false;
     for (const std::string& path : options.files) {
@@ -676,11 +774,8 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
     if (options.output == "-") {
         out << svg;
     } else {
-        std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
-        file << svg;
-        file.close();
-        if (!file) {
-            err << options.output << ": cannot write the map\n";
+        if (int error = WriteWhole(options.output, svg); error != 0) {
+            err << options.output << ": cannot write the map: " << strerror(error) << "\n";
             return EXIT_FAILURE_FOUND;
         }
         out << options.output << ": " << Plural(total, "object") << " from " << Plural(sceneries.size(), "scenery file")
@@ -704,8 +799,8 @@ void AddMapCommand(CLI::App& app) {
     command->add_option("--title", options->title, "The map's title (default: from the file names)");
     command->add_flag("--fit-bounds", options->fitBounds,
                       "Frame the scenery bounds too, not only the objects (the bounds reach far past them)");
-    command->footer("Exit codes: 0 drawn, 1 a file could not be read or is malformed (the rest are drawn),\n"
-                    "2 bad arguments.\n");
+    command->footer("Exit codes: 0 drawn, 1 a file could not be read or is malformed (the rest are drawn) or\n"
+                    "the map could not be written, 2 bad arguments or an output that is a scenery file.\n");
     command->callback([options] { ExitStatus() = RunMap(*options, std::cout, std::cerr); });
 }
 

@@ -1,24 +1,89 @@
 // tavu: run editing sessions against the emulated simulator, and inspect,
 // check and draw scenery files.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
 #include <iostream>
 
 #include "tools/tavu/commands.h"
 
+namespace {
+
+// Passes standard output on to the buffer it stands in for and keeps the
+// reason of the first failed write, which may come long before the end.
+class RecordingBuffer : public std::streambuf {
+  public:
+    explicit RecordingBuffer(std::streambuf* next) : next_(next) {}
+    int error = 0;
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        int_type put = next_->sputc(traits_type::to_char_type(c));
+        return Failed(traits_type::eq_int_type(put, traits_type::eof())) ? traits_type::eof() : c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        std::streamsize written = next_->sputn(text, n);
+        Failed(written < n);
+        return written;
+    }
+    int sync() override { return Failed(next_->pubsync() != 0) ? -1 : 0; }
+
+  private:
+    bool Failed(bool failed) {
+        if (failed && error == 0) {
+            error = errno;
+        }
+        return failed;
+    }
+    std::streambuf* next_;
+};
+
+// Output that never arrived (a full disk, a closed descriptor) fails the
+// command like any other failure: flush what is left and say why. A command
+// that already failed keeps its own code.
+int CheckStandardOutput(const CLI::App& app, int status, const RecordingBuffer& buffer) {
+    errno = 0;
+    bool failed = fflush(stdout) != 0;
+    int error = buffer.error != 0 ? buffer.error : errno;
+    if (!failed && !ferror(stdout) && buffer.error == 0 && std::cout) {
+        return status;
+    }
+    auto ran = app.get_subcommands();
+    std::string name = ran.empty() ? "tavu" : "tavu " + ran.front()->get_name();
+    fprintf(stderr, "%s: cannot write standard output: %s\n", name.c_str(),
+            strerror(error != 0 ? error : EIO));
+    return status == tavu::EXIT_OK ? tavu::EXIT_FAILURE_FOUND : status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    RecordingBuffer out(std::cout.rdbuf());
+    std::streambuf* original = std::cout.rdbuf(&out);
     CLI::App app{"tavu - the TAVU scenery editor's workbench: editing sessions and scenery file tools"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show every subcommand's help");
+    app.footer(
+        "Every command exits with 1 when its standard output cannot be written (unless it already\n"
+        "failed with another code), and with 2 on bad arguments.\n");
     tavu::AddRunCommand(app);
     tavu::AddFlyCommand(app);
     tavu::AddCatalogCommand(app);
     tavu::AddDumpCommand(app);
     tavu::AddCheckCommand(app);
     tavu::AddMapCommand(app);
+    int status;
     try {
         app.parse(argc, argv);
+        status = tavu::ExitStatus();
     } catch (const CLI::ParseError& e) {
-        int code = app.exit(e);
-        return code == 0 ? tavu::EXIT_OK : tavu::EXIT_USAGE;
+        status = app.exit(e) == 0 ? tavu::EXIT_OK : tavu::EXIT_USAGE;
     }
-    return tavu::ExitStatus();
+    std::cout.flush();
+    std::cout.rdbuf(original);
+    return CheckStandardOutput(app, status, out);
 }
