@@ -92,7 +92,7 @@ TEST_F(TavuFly, APersonAddsAnObjectTheTerminalResizesAndASignalStillSaves) {
     EXPECT_NE(vt.Line(29).find("q quit"), std::string::npos) << vt.Text();
 
     kill(pid, SIGTERM);
-    EXPECT_EQ(Finish(), 0) << output.substr(output.size() - std::min<size_t>(output.size(), 2000));
+    EXPECT_EQ(Finish(), 128 + SIGTERM) << output.substr(output.size() - std::min<size_t>(output.size(), 2000));
     size_t summary = output.find("tavu fly: editor stopped; saved 1 scenery file in " + folder +
                                  ": scenery-001.tsc (1 object)");
     ASSERT_NE(summary, std::string::npos)
