@@ -31,3 +31,12 @@ target_link_options(make_corpus PRIVATE -fsanitize=address,undefined)
 add_executable(pe_image_fuzzer fuzz/pe_image_fuzzer.cpp sim/pe_image.cpp)
 target_include_directories(pe_image_fuzzer PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(pe_image_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+
+# The session-script parser behind `tavu run`. It looks catalog groups up
+# through the transcript's helpers, and the transcript brings the geodesy and
+# the dialog views it formats; the simulator itself stays out.
+add_executable(session_script_fuzzer fuzz/session_script_fuzzer.cpp
+    sim/session_parse.cpp sim/session_names.cpp sim/transcript.cpp sim/geodesy.cpp
+    platform/posix/dialogs.cpp platform/posix/dialog_resources.cpp platform/posix/bitmaps.cpp)
+target_link_libraries(session_script_fuzzer PRIVATE tavu_fuzz_files)
+target_link_options(session_script_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
