@@ -15,16 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "sim/pe_image.h"
 
 namespace {
-
-// A broken promise is a crash, so that libFuzzer keeps the input.
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 // Where the emulated host's trap stubs lie.
 constexpr uint32_t kTrapStubs = 0x00100100;

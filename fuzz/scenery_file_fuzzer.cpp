@@ -8,20 +8,10 @@
 #include <sstream>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "sim/scenery_file.h"
 #include "tools/tavu/file_commands.h"
 #include "tools/tavu/scenery_info.h"
-
-namespace {
-
-// A broken promise is a crash, so that libFuzzer keeps the input.
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tavu::LoadedScenery scenery;

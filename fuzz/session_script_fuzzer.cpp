@@ -10,18 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/require.h"
 #include "sim/session.h"
-
-namespace {
-
-// A broken promise is a crash, so that libFuzzer keeps the input.
-void Require(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
