@@ -41,6 +41,18 @@ struct FileCallCounts {
 };
 FileCallCounts FileCalls();
 
+// The last create, write, flush, close or replace that failed (or wrote
+// short): the file and an errno value. An injected fault gives the value its
+// real counterpart would (a refused create EACCES, a short write ENOSPC, the
+// others EIO). Hosts take it to say why a save failed; deletes are left out,
+// as a save deletes names that may not exist.
+struct FileFailure {
+    std::string path;
+    int error = 0;
+};
+// Returns the last failure and forgets it; an empty path when there was none.
+FileFailure TakeFileFailure();
+
 // A Windows path as the native file system spells it: '\' becomes '/'.
 std::string NativePath(const char* windowsPath);
 

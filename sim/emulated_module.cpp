@@ -2,8 +2,12 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "platform/native.h"
@@ -155,6 +159,13 @@ struct EmulatedModuleState : platform::ResourceProvider {
     uint32_t importTable = 0;
     uint32_t runningCell = 0;
     GuestHandles handles;
+    // What the module holds, for a fault that stops it before it lets go:
+    // open files by handle (their paths), bitmaps, and the files its own
+    // exclusive creates made that are not yet renamed or deleted, with the
+    // identity they were made with.
+    std::map<uint32_t, std::string> openFiles;
+    std::set<uint32_t> bitmaps;
+    std::map<std::string, std::pair<dev_t, ino_t>> madeFiles;
     std::map<std::string, uint32_t> traps;  // by "DLL!Name", upper-case DLL
     const platform::ResourceProvider* previousProvider = nullptr;
     bool loaded = false;
@@ -174,6 +185,8 @@ using Args = const uint32_t*;
 // KERNEL32
 
 uint32_t CloseHandleTrap(Impl& m, Args a) {
+    // Reported failed or not, a file handle is closed once this returns.
+    m.openFiles.erase(a[0]);
     const BOOL closed = CloseHandle(m.handles.ToNative(a[0]));
     if (closed) {
         m.handles.Forget(a[0]);
@@ -186,11 +199,25 @@ uint32_t CreateFileATrap(Impl& m, Args a) {
     // Security attributes and template files mean nothing to the workbench's
     // files, which ignore them.
     HANDLE file = CreateFileA(path, a[1], a[2], nullptr, a[4], a[5], nullptr);
-    return m.handles.ToGuest(file);
+    const uint32_t token = m.handles.ToGuest(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string native = platform::NativePath(path);
+        m.openFiles[token] = native;
+        struct stat made;
+        if (a[4] == CREATE_NEW && ::lstat(native.c_str(), &made) == 0) {
+            m.madeFiles[native] = {made.st_dev, made.st_ino};
+        }
+    }
+    return token;
 }
 
 uint32_t DeleteFileATrap(Impl& m, Args a) {
-    return static_cast<uint32_t>(DeleteFileA(m.space.OptionalString(a[0], "argument 1 (file name)")));
+    const char* path = m.space.OptionalString(a[0], "argument 1 (file name)");
+    const BOOL deleted = DeleteFileA(path);
+    if (deleted) {
+        m.madeFiles.erase(platform::NativePath(path));
+    }
+    return static_cast<uint32_t>(deleted);
 }
 
 uint32_t DisableThreadLibraryCallsTrap(Impl& m, Args a) {
@@ -217,8 +244,12 @@ uint32_t GetProcAddressTrap(Impl& m, Args a) {
 }
 
 uint32_t MoveFileExATrap(Impl& m, Args a) {
-    return static_cast<uint32_t>(MoveFileExA(m.space.OptionalString(a[0], "argument 1 (existing file)"),
-                                             m.space.OptionalString(a[1], "argument 2 (new name)"), a[2]));
+    const char* from = m.space.OptionalString(a[0], "argument 1 (existing file)");
+    const BOOL moved = MoveFileExA(from, m.space.OptionalString(a[1], "argument 2 (new name)"), a[2]);
+    if (moved) {
+        m.madeFiles.erase(platform::NativePath(from));
+    }
+    return static_cast<uint32_t>(moved);
 }
 
 uint32_t WriteFileTrap(Impl& m, Args a) {
@@ -276,7 +307,11 @@ uint32_t LoadImageATrap(Impl& m, Args a) {
     const char* name = m.space.String(a[1], "argument 2 (image name)");
     HANDLE image = LoadImageA(static_cast<HINSTANCE>(m.handles.ToNative(a[0])), name, a[2], Signed(a[3]),
                               Signed(a[4]), a[5]);
-    return m.handles.ToGuest(image);
+    const uint32_t token = m.handles.ToGuest(image);
+    if (image != nullptr) {
+        m.bitmaps.insert(token);
+    }
+    return token;
 }
 
 uint32_t LoadStringATrap(Impl& m, Args a) {
@@ -355,6 +390,7 @@ uint32_t DeleteObjectTrap(Impl& m, Args a) {
     const BOOL deleted = DeleteObject(m.handles.ToNative(a[0]));
     if (deleted) {
         m.handles.Forget(a[0]);
+        m.bitmaps.erase(a[0]);
     }
     return static_cast<uint32_t>(deleted);
 }
@@ -597,6 +633,43 @@ int32_t EmulatedModule::Entry(int index, int32_t argument, int32_t* running) {
                         {static_cast<uint32_t>(argument), cell}, kLabels[index]);
     *running = space.Read<int32_t>(cell);
     return Signed(result);
+}
+
+std::vector<std::string> EmulatedModule::Reclaim() {
+    Impl& m = *impl_;
+    std::vector<std::string> done;
+    std::string closed;
+    for (const auto& [token, path] : m.openFiles) {
+        CloseHandle(m.handles.ToNative(token));
+        m.handles.Forget(token);
+        closed += (closed.empty() ? "" : ", ") + std::filesystem::path(path).filename().string();
+    }
+    if (!closed.empty()) {
+        done.push_back("closed " +
+                       std::string(m.openFiles.size() == 1 ? "the file handle of " : "the file handles of ") +
+                       Printable(closed));
+    }
+    m.openFiles.clear();
+    size_t deleted = 0;
+    for (uint32_t token : m.bitmaps) {
+        deleted += DeleteObject(m.handles.ToNative(token)) ? 1 : 0;
+        m.handles.Forget(token);
+    }
+    m.bitmaps.clear();
+    if (deleted > 0) {
+        done.push_back("deleted " + std::to_string(deleted) + (deleted == 1 ? " bitmap" : " bitmaps"));
+    }
+    // Only a save's temporary file, and only the very file the module made:
+    // whatever a user has put at that name since stays.
+    for (const auto& [path, identity] : m.madeFiles) {
+        struct stat now;
+        if (path.ends_with(kSavingSuffix) && ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) &&
+            now.st_dev == identity.first && now.st_ino == identity.second && ::unlink(path.c_str()) == 0) {
+            done.push_back("removed " + Printable(path));
+        }
+    }
+    m.madeFiles.clear();
+    return done;
 }
 
 HINSTANCE EmulatedModule::Instance() const {

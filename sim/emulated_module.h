@@ -77,6 +77,7 @@ class EmulatedModule : public EditorModule {
     void Detach() override;
     int32_t Entry(int index, int32_t argument, int32_t* running) override;
     HINSTANCE Instance() const override;
+    std::vector<std::string> Reclaim() override;
 
     uint32_t base() const;
     const PeImage& image() const;

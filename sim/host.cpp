@@ -322,6 +322,9 @@ int32_t Host::ServiceShowMessage(HINSTANCE, int32_t titleId, int32_t textId, uin
         box.answer = 1;  // IDOK
     }
     boxes_.push_back(box);
+    if (watcher) {
+        watcher(box);
+    }
     if (onMessage) {
         onMessage(box);
     }

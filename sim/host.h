@@ -131,6 +131,9 @@ public:
     void ClearBoxes() { boxes_.clear(); }
     // Shown to a listener as they appear (the workbench prints them).
     std::function<void(const MessageBox&)> onMessage;
+    // The simulator's own look at each box, just before onMessage, which
+    // belongs to the front end.
+    std::function<void(const MessageBox&)> watcher;
     // Answers a Yes/No box the queue holds no answer for, as the box opens
     // (an interactive front end asks its user); unset, the box stays
     // unanswered.

@@ -35,7 +35,6 @@ bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
     return name.size() >= suffix.size() && Lower(name.substr(name.size() - suffix.size())) == Lower(suffix);
 }
 
-constexpr char kSavingSuffix[] = ".saving";  // the editor's temporary name while it saves
 constexpr int kMaxNewSceneryNumber = 99999;
 
 std::string NewSceneryName(int number) {
@@ -426,9 +425,8 @@ void Player::DeleteScenery() {
     // A new scenery never saved has no file to remove: only another failure
     // is worth a word.
     errno = 0;
-    if (!DeleteFileA(scenery.path.c_str()) && errno != ENOENT && onMessage) {
-        int error = errno;
-        onMessage(std::filesystem::path(scenery.path).filename().string() + ": not deleted: " + strerror(error));
+    if (!DeleteFileA(scenery.path.c_str()) && errno != ENOENT && onDeleteFailed) {
+        onDeleteFailed(scenery.path, errno);
     }
     FreeScenery(scenery);
     scenery.deleted = true;

@@ -49,6 +49,8 @@ namespace sim {
 
 inline constexpr char kPlayerModuleName[] = "TAVUPlay.DLL";
 inline constexpr char kSceneryFileExtension[] = ".tsc";
+// Added to a scenery file's name while the editor saves it.
+inline constexpr char kSavingSuffix[] = ".saving";
 inline constexpr double kDefaultReachMetres = 20000.0;
 
 // A scenery as the player holds it, read through the module's memory: the
@@ -122,10 +124,9 @@ public:
     ModuleAddress FilePrefixAddress() const { return prefix_; }
     ModuleAddress FilePathAddress() const;
     // Deletes the current scenery and its file; a file that cannot be
-    // removed stays, and onMessage names it and the reason.
+    // removed stays, and onDeleteFailed gets its path and the errno value.
     void DeleteScenery();
-    // Where the player says what went wrong after its folder was opened.
-    std::function<void(const std::string&)> onMessage;
+    std::function<void(const std::string& path, int error)> onDeleteFailed;
 
 private:
     struct Scenery {

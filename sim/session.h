@@ -179,6 +179,9 @@ struct SessionResult {
     bool simulatorCreated = false;
     bool folderInUse = false;             // another session holds the folder's lock
     int interruptedBy = 0;                // the signal that stopped the session, or 0
+    // The session's last lines when saves or deletes failed:
+    // "2 saves failed: scenery-001.tsc: Permission denied".
+    std::vector<std::string> failedWrites;
     int64_t allocationCalls = 0;          // host AllocBlock/ResizeBlock calls
     int64_t liveBlocksAfterTeardown = 0;  // host blocks alive once the player is gone
     bool ok() const { return !error.has_value(); }
@@ -216,6 +219,11 @@ SessionResult RunSession(const SessionScript& script, const SessionOptions& opti
 // null). False, with *error saying why, when it cannot be made or is not a
 // folder.
 bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string* error);
+
+// Why no new file can be made in a folder (strerror's words, e.g.
+// "Permission denied"), found by making and removing one through the file
+// layer the saves use; nullopt when it can be written.
+std::optional<std::string> FolderWriteProblem(const std::string& folder);
 
 // The file in a scenery folder whose lock marks the folder as in use by a
 // session; it holds the holder's pid as text, for the message only. The

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "platform/dialogs.h"
+#include "platform/native.h"
 #include "platform/resources.h"
 #include "resources/resource_ids.h"
 #include "sim/printable.h"
@@ -637,7 +638,11 @@ struct Session::Impl {
             }
             sim->Shutdown();
             CheckGuest(atLine, "the module's unloading");
+            if (std::string reclaimed = ReclaimedLine(*sim); !reclaimed.empty()) {
+                Say(6, reclaimed);
+            }
             ReportFiles();
+            result.failedWrites = FailedWriteLines(*sim);
             result.allocationCalls = sim->host().Allocations().calls;
             result.liveBlocksAfterTeardown = sim->host().Allocations().liveBlocks;
             Say(0, "");
@@ -668,6 +673,9 @@ struct Session::Impl {
                                                : ", " + Plural(static_cast<int64_t>(result.deviations.size()),
                                                                "deviation", "deviations")));
         }
+        for (const std::string& failure : result.failedWrites) {
+            Say(0, failure);
+        }
         return !result.error;
     }
 };
@@ -687,6 +695,21 @@ bool PrepareSceneryFolder(const std::string& folder, bool* created, std::string*
         return false;
     }
     return true;
+}
+
+std::optional<std::string> FolderWriteProblem(const std::string& folder) {
+    const std::string probe =
+        (fs::path(folder) / Printf(".tavu-probe-%ld", static_cast<long>(::getpid()))).string();
+    DeleteFileA(probe.c_str());
+    platform::TakeFileFailure();
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const int error = platform::TakeFileFailure().error;
+        return std::string(error != 0 ? strerror(error) : "cannot make a file there");
+    }
+    CloseHandle(file);
+    DeleteFileA(probe.c_str());
+    return std::nullopt;
 }
 
 SceneryFolderLock::~SceneryFolderLock() {

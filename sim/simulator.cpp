@@ -1,12 +1,16 @@
 #include "sim/simulator.h"
 
+#include <string.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include "module/linkage.h"
 #include "placement/edit_state.h"
 #include "platform/bitmaps.h"
 #include "platform/native.h"
 #include "platform/resources.h"
+#include "resources/resource_ids.h"
 #include "sim/emulated_module.h"
 #include "sim/geodesy.h"
 
@@ -92,7 +96,19 @@ Simulator::Simulator(const SimulatorOptions& options) : host_(SpaceFor(options))
     platform::SetWorkingFolder(options.dataFolder);
     // The player is loaded before the editor's init looks for it.
     player_ = std::make_unique<Player>(host_, options.playerPresent);
-    player_->onMessage = [this](const std::string& message) { playerMessages_.push_back(message); };
+    player_->onDeleteFailed = [this](const std::string& path, int error) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        failedDeletes_.push_back({name, strerror(error)});
+        playerMessages_.push_back(name + ": not deleted: " + strerror(error));
+    };
+    // The file layer's word on why a save failed comes with the editor's
+    // box; one from before this simulator is none of its saves'.
+    platform::TakeFileFailure();
+    host_.watcher = [this](const MessageBox& box) {
+        if (box.textId == IDS_SAVE_FAILED) {
+            NoteFailedSave();
+        }
+    };
     if (!options.sceneryFolder.empty()) {
         player_->OpenFolder(options.sceneryFolder, &playerMessages_);
     }
@@ -105,6 +121,21 @@ Simulator::Simulator(const SimulatorOptions& options) : host_(SpaceFor(options))
 
 Simulator::~Simulator() { Shutdown(); }
 
+void Simulator::NoteFailedSave() {
+    // The save writes "<file>.saving" and then puts it in place: either
+    // name stands for the scenery file. A save that failed before touching
+    // a file (no path from the player) names the current scenery.
+    platform::FileFailure failure = platform::TakeFileFailure();
+    std::string path = failure.path.empty() ? CurrentPath() : failure.path;
+    const std::string_view saving = kSavingSuffix;
+    if (path.size() > saving.size() && path.ends_with(saving)) {
+        path.resize(path.size() - saving.size());
+    }
+    failedSaves_.push_back(
+        {path.empty() ? std::string("(no scenery)") : std::filesystem::path(path).filename().string(),
+         failure.error != 0 ? strerror(failure.error) : "not written"});
+}
+
 void Simulator::Shutdown() {
     if (shutDown_) {
         return;
@@ -114,6 +145,9 @@ void Simulator::Shutdown() {
         module_->Entry(1, 0, &running_);
     }
     module_->Detach();
+    if (GuestFault()) {
+        reclaimed_ = module_->Reclaim();
+    }
     module_.reset();
     player_.reset();
     platform::SetWorkingFolder("");

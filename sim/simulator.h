@@ -29,6 +29,16 @@ public:
     // Module-table entry 0 (start), 1 (stop) or 2 (select scenery).
     virtual int32_t Entry(int index, int32_t argument, int32_t* running) = 0;
     virtual HINSTANCE Instance() const = 0;
+    // Once Detach is done after a fault stopped the module's code: closes
+    // whatever it still holds and removes the half-written files of a save
+    // it was making. What was done, a phrase each.
+    virtual std::vector<std::string> Reclaim() { return {}; }
+};
+
+// A save or a delete that did not reach the scenery file.
+struct FailedWrite {
+    std::string file;    // the scenery file's name
+    std::string reason;  // as strerror words it
 };
 
 // The module linked into this program, registered as "TAVUEdit.dll".
@@ -71,6 +81,12 @@ public:
     // What the player said while opening its folder, and since (a file it
     // could not delete); kept after Shutdown.
     const std::vector<std::string>& PlayerMessages() const { return playerMessages_; }
+    // Saves the editor reported failed (its save-failed box) and scenery
+    // files the player could not delete; kept after Shutdown.
+    const std::vector<FailedWrite>& FailedSaves() const { return failedSaves_; }
+    const std::vector<FailedWrite>& FailedDeletes() const { return failedDeletes_; }
+    // What Shutdown reclaimed from a module stopped by a guest fault.
+    const std::vector<std::string>& Reclaimed() const { return reclaimed_; }
 
     // The aircraft.
     void PlaceAircraft(double latDegrees, double lonDegrees, std::optional<double> altMetres,
@@ -111,11 +127,15 @@ public:
     const X86Emulator::Fault* GuestFault() const;
 
 private:
+    void NoteFailedSave();
     int64_t Global64(uint32_t offset) const { return host_.Global<int64_t>(offset); }
 
     Host host_;
     std::unique_ptr<Player> player_;
     std::vector<std::string> playerMessages_;
+    std::vector<FailedWrite> failedSaves_;
+    std::vector<FailedWrite> failedDeletes_;
+    std::vector<std::string> reclaimed_;
     std::unique_ptr<EditorModule> module_;
     int32_t running_ = 0;
     bool shutDown_ = false;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "catalog/catalog.h"
@@ -11,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "scenery/scale.h"
 #include "sim/geodesy.h"
+#include "sim/printable.h"
 #include "sim/scenery_file.h"
 #include "sim/session_internal.h"
 #include "sim/simulator.h"
@@ -299,6 +301,41 @@ std::string DescribeAction(const DialogAction& action) {
 
 std::string HelpRequestText(const std::pair<std::string, std::string>& request) {
     return request.first + " " + request.second;
+}
+
+// ---------------------------------------------------------------------------
+// The end of a session
+
+std::vector<std::string> FailedWriteLines(const Simulator& simulator) {
+    std::vector<std::string> lines;
+    auto line = [&lines](const std::vector<FailedWrite>& failed, const char* one, const char* many) {
+        if (failed.empty()) {
+            return;
+        }
+        std::vector<std::string> named;
+        for (const FailedWrite& write : failed) {
+            std::string entry = Printable(write.file) + ": " + write.reason;
+            if (std::find(named.begin(), named.end(), entry) == named.end()) {
+                named.push_back(std::move(entry));
+            }
+        }
+        std::string text = Plural(static_cast<int64_t>(failed.size()), one, many) + " failed: ";
+        for (size_t i = 0; i < named.size(); ++i) {
+            text += (i == 0 ? "" : "; ") + named[i];
+        }
+        lines.push_back(std::move(text));
+    };
+    line(simulator.FailedSaves(), "save", "saves");
+    line(simulator.FailedDeletes(), "delete", "deletes");
+    return lines;
+}
+
+std::string ReclaimedLine(const Simulator& simulator) {
+    std::string text;
+    for (const std::string& phrase : simulator.Reclaimed()) {
+        text += (text.empty() ? "after the guest fault: " : "; ") + phrase;
+    }
+    return text;
 }
 
 }  // namespace sim

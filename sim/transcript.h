@@ -21,6 +21,7 @@
 namespace sim {
 
 struct MarkerPosition;
+class Simulator;
 
 // ---------------------------------------------------------------------------
 // Counts, angles and distances
@@ -109,5 +110,17 @@ const char* DialogActionName(DialogAction::Kind kind);
 std::string DescribeAction(const DialogAction& action);
 // "QIRO\TAVU\TAVU.CHM /DlgObjProp.htm": the help file and topic asked for.
 std::string HelpRequestText(const std::pair<std::string, std::string>& request);
+
+// ---------------------------------------------------------------------------
+// The end of a session
+
+// "2 saves failed: scenery-001.tsc: Permission denied" and "1 delete failed:
+// scenery-002.tsc: Is a directory": a line for each kind that failed, each
+// file and reason named once, in the order they first failed; none when
+// every save and delete went through.
+std::vector<std::string> FailedWriteLines(const Simulator& simulator);
+// "after the guest fault: closed ...; removed ...", or "" when a fault left
+// the module holding nothing.
+std::string ReclaimedLine(const Simulator& simulator);
 
 }  // namespace sim

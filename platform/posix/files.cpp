@@ -14,12 +14,14 @@ namespace {
 
 struct FileHandle {
     int fd;
+    std::string path;
 };
 
 platform::FileFaults faults;
 platform::FileCallCounts calls;
 std::set<FileHandle*> openHandles;
 DWORD lastError = 0;
+platform::FileFailure lastFailure;
 
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
@@ -32,6 +34,12 @@ constexpr DWORD ERROR_DISK_FULL = 112;
 BOOL Fail(DWORD error) {
     lastError = error;
     return FALSE;
+}
+
+// Keeps why a call that changes a file failed; returns FALSE for the caller.
+BOOL Failed(const std::string& path, int error, DWORD code) {
+    lastFailure = {path, error};
+    return Fail(code);
 }
 
 DWORD ErrorFromErrno() {
@@ -76,6 +84,12 @@ void SetFileFaults(const FileFaults& newFaults) {
 
 void ClearFileFaults() { SetFileFaults(FileFaults{}); }
 
+FileFailure TakeFileFailure() {
+    FileFailure failure = std::move(lastFailure);
+    lastFailure = {};
+    return failure;
+}
+
 FileCallCounts FileCalls() {
     FileCallCounts counts = calls;
     counts.openHandles = static_cast<int>(openHandles.size());
@@ -102,8 +116,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY
     (void)security;
     (void)attributes;
     (void)templateFile;
+    const bool writing = (access & GENERIC_WRITE) != 0;
     if (++calls.create == faults.failCreate) {
-        lastError = ERROR_ACCESS_DENIED;
+        Failed(platform::NativePath(path), EACCES, ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     if (path == nullptr || (access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
@@ -131,12 +146,17 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY
             lastError = ERROR_INVALID_PARAMETER;
             return INVALID_HANDLE_VALUE;
     }
-    int fd = open(platform::NativePath(path).c_str(), flags, 0644);
+    std::string native = platform::NativePath(path);
+    int fd = open(native.c_str(), flags, 0644);
     if (fd < 0) {
-        lastError = ErrorFromErrno();
+        if (writing) {
+            Failed(native, errno, ErrorFromErrno());
+        } else {
+            lastError = ErrorFromErrno();
+        }
         return INVALID_HANDLE_VALUE;
     }
-    auto* file = new FileHandle{fd};
+    auto* file = new FileHandle{fd, native};
     openHandles.insert(file);
     return file;
 }
@@ -152,9 +172,14 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD writte
     }
     ++calls.write;
     if (calls.write == faults.failWrite) {
-        return Fail(ERROR_WRITE_FAULT);
+        return Failed(file->path, EIO, ERROR_WRITE_FAULT);
     }
-    DWORD wanted = calls.write == faults.shortWrite ? bytes / 2 : bytes;
+    DWORD wanted = bytes;
+    if (calls.write == faults.shortWrite) {
+        // As a full disk cuts a write short; the caller sees the count.
+        wanted = bytes / 2;
+        lastFailure = {file->path, ENOSPC};
+    }
     DWORD done = 0;
     const char* data = static_cast<const char*>(buffer);
     while (done < wanted) {
@@ -166,7 +191,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD writte
             if (written != nullptr) {
                 *written = done;
             }
-            return Fail(ErrorFromErrno());
+            return Failed(file->path, errno, ErrorFromErrno());
         }
         done += static_cast<DWORD>(n);
     }
@@ -212,9 +237,9 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (++calls.flush == faults.failFlush) {
-        return Fail(ERROR_WRITE_FAULT);
+        return Failed(file->path, EIO, ERROR_WRITE_FAULT);
     }
-    return fsync(file->fd) == 0 ? TRUE : Fail(ErrorFromErrno());
+    return fsync(file->fd) == 0 ? TRUE : Failed(file->path, errno, ErrorFromErrno());
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
@@ -224,11 +249,14 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     }
     openHandles.erase(file);
     int result = close(file->fd);
+    const int error = errno;
+    const std::string path = std::move(file->path);
     delete file;
     if (++calls.close == faults.failClose) {
-        return Fail(ERROR_WRITE_FAULT);
+        return Failed(path, EIO, ERROR_WRITE_FAULT);
     }
-    return result == 0 ? TRUE : Fail(ErrorFromErrno());
+    errno = error;
+    return result == 0 ? TRUE : Failed(path, error, ErrorFromErrno());
 }
 
 // Removes the name only: a link goes, its target stays. A folder is refused
@@ -244,16 +272,16 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
     if (existing == nullptr || replacement == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (++calls.move == faults.failMove) {
-        return Fail(ERROR_ACCESS_DENIED);
-    }
     std::string from = platform::NativePath(existing);
     std::string to = platform::NativePath(replacement);
+    if (++calls.move == faults.failMove) {
+        return Failed(to, EACCES, ERROR_ACCESS_DENIED);
+    }
     if (!(flags & MOVEFILE_REPLACE_EXISTING) && access(to.c_str(), F_OK) == 0) {
-        return Fail(ERROR_FILE_EXISTS);
+        return Failed(to, EEXIST, ERROR_FILE_EXISTS);
     }
     if (rename(from.c_str(), to.c_str()) != 0) {
-        return Fail(ErrorFromErrno());
+        return Failed(to, errno, ErrorFromErrno());
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
         // The rename itself must reach the disk before we report success.

@@ -192,6 +192,32 @@ TEST_F(RealDllSessions, AFaultOfTheDllsCodeStopsTheSessionAtItsStatement) {
     }
 }
 
+// A fault in the middle of a save: the end of the session closes the file
+// the module held and removes the temporary file it made, and says so.
+TEST_F(RealDllSessions, AFaultInTheMiddleOfASaveLeavesNoFileOpenAndNoTemporaryFile) {
+    const std::optional<sim::PeImage> image = sim::ParsePeImage(emulation::DllBytes(), nullptr);
+    ASSERT_TRUE(image);
+    uint32_t writeFile = 0;
+    for (const sim::PeImport& entry : image->imports)
+        writeFile = entry.name == "WriteFile" ? entry.iatRva : writeFile;
+    ASSERT_NE(writeFile, 0u);
+    sim::SessionOptions options = Options();
+    options.modulePath = emulation::DllPath().string();
+    // WriteFile through a null import: the save's first write faults.
+    options.onSimulatorCreated = [writeFile](sim::Simulator& simulator) {
+        const uint32_t null = 0, base = static_cast<uint32_t>(
+                                     reinterpret_cast<uintptr_t>(GetModuleHandleA("TAVUEdit.dll")));
+        memcpy(SpaceOf(simulator).Native(base + writeFile, 4), &null, 4);
+    };
+    const SessionRun run = RunText(workbench::kOneElephant + "stop\n", options);
+    ASSERT_TRUE(run.result.error) << run.transcript;
+    EXPECT_EQ(platform::FileCalls().openHandles, 0);
+    const std::string saving = PathOf("scenery-001.tsc.saving");
+    EXPECT_FALSE(fs::exists(saving));
+    const std::string said = "after the guest fault: closed the file handle of scenery-001.tsc.saving; removed ";
+    EXPECT_NE(run.transcript.find(said + saving + "\n"), std::string::npos) << run.transcript;
+}
+
 TEST_F(RealDllSessions, TavuRunLoadsTheModuleItIsGiven) {
     const std::string notADll = root + "/notes.txt";
     std::ofstream(notADll) << "not a DLL\n";

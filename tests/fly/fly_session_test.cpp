@@ -2,7 +2,9 @@
 // passing of time go in through a scripted console, the screens it shows are
 // read back as text, and what reaches the editor is checked in the
 // simulator and in the scenery files.
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <cmath>
 #include <fstream>
@@ -10,9 +12,11 @@
 
 #include "catalog/catalog.h"
 #include "placement/edit_state.h"
+#include "platform/native.h"
 #include "platform/resources.h"
 #include "sim/geodesy.h"
 #include "sim/scenery_file.h"
+#include "sim/transcript.h"
 #include "tests/fly/fly_support.h"
 #include "tools/tavu/scenery_info.h"
 
@@ -180,6 +184,22 @@ TEST_F(FlySessionTest, TheDialogIsDrivenFromTheKeyboard) {
 // A folder that is a file is refused. Without the player the editor refuses
 // to start and the session goes on; a file the player skips is named (the
 // name made harmless, the note cut to the screen's width) and left alone.
+// A folder that cannot take a file is named at the start, and the save that
+// then fails at the end.
+TEST_F(FlySessionTest, AnUnwritableFolderIsNamedAtTheStartAndItsFailedSaveAtTheEnd) {
+    fs::create_directories(folder);
+    platform::SetFileFaults({.failCreate = 1, .failMove = 1});  // the start's probe, then the save
+    AddCat();
+    console.Type("q").Type("y").Expect({"Could not save the current scenery file!"}).Press(KeyId::Enter);
+    FlySession& session = Start(console);
+    EXPECT_EQ(session.Note(), "warning: " + session.SceneryFolder() + " cannot be written (" +
+                                  strerror(EACCES) + "): saves will fail");
+    session.Run();
+    platform::ClearFileFaults();
+    EXPECT_EQ(sim::FailedWriteLines(session.simulator()),
+              std::vector<std::string>{"1 save failed: scenery-001.tsc: " + std::string(strerror(EACCES))});
+}
+
 TEST_F(FlySessionTest, AwkwardStartsAreSurvived) {
     { std::ofstream(root + "/plain") << "x"; }
     FlyOptions options;

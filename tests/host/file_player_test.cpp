@@ -261,7 +261,9 @@ TEST_F(FilePlayer, AFileThatCannotBeDeletedStaysAndIsNamed) {
     Write("scenery-001.tsc", SceneryBytes(BoxAt(-500, -500), 1));
     ASSERT_EQ(Open(), 1);
     ASSERT_EQ(Select(0), 0);
-    player.onMessage = [this](const std::string& message) { messages.push_back(message); };
+    player.onDeleteFailed = [this](const std::string& path, int error) {
+        messages.push_back(fs::path(path).filename().string() + ": " + strerror(error));
+    };
     // Unlink fails on a non-empty folder even for root, whom a read-only
     // folder would not stop.
     fs::remove(PathOf("scenery-001.tsc"));
@@ -269,7 +271,7 @@ TEST_F(FilePlayer, AFileThatCannotBeDeletedStaysAndIsNamed) {
     PlayerDeleteScenery();
     EXPECT_TRUE(player.Deleted(0));
     EXPECT_TRUE(fs::exists(PathOf("scenery-001.tsc/x")));
-    EXPECT_EQ(messages, std::vector<std::string>{"scenery-001.tsc: not deleted: " + std::string(strerror(EISDIR))});
+    EXPECT_EQ(messages, std::vector<std::string>{"scenery-001.tsc: " + std::string(strerror(EISDIR))});
 }
 
 // Without a folder the sceneries are handed out in turn, the last one too,

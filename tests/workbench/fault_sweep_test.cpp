@@ -5,7 +5,11 @@
 // its temporary file behind and no host block outlives the player.
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <string.h>
+
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -101,11 +105,19 @@ TEST_F(FaultSweep, EveryFileCallOfTheTourFailingInTurn) {
     const platform::FileCallCounts calls = platform::FileCalls();
     ASSERT_TRUE(clean.result.deviations.empty()) << clean.result.deviations.front().message;
     ASSERT_GT(calls.write, 0);
+    // Why each kind of call fails, as the session's last line names it.
+    const std::map<std::string, int> reasons = {{"write", EIO}, {"short", ENOSPC}, {"create", EACCES},
+                                                {"flush", EIO}, {"move", EACCES},  {"close", EIO}};
     for (const workbench::FileFaultCase& fault : workbench::EveryFileFault(calls)) {
         platform::SetFileFaults(fault.faults);
         SessionRun run = Run(tour);
         EXPECT_EQ(Check(run, fault.name, {IDS_SAVE_FAILED, IDS_NEED_SELECTION}, IDS_SAVE_FAILED), 1)
             << fault.name;
+        const std::string failed =
+            "1 save failed: scenery-001.tsc: " +
+            std::string(strerror(reasons.at(fault.name.substr(0, fault.name.find(' ')))));
+        EXPECT_EQ(run.result.failedWrites, std::vector<std::string>{failed}) << fault.name;
+        EXPECT_TRUE(run.transcript.ends_with("\n" + failed + "\n")) << fault.name;
         // The save after the failed one catches up: the file is complete.
         EXPECT_EQ(sim::ReadSceneryFile(workbench::ReadBytes(PathOf("scenery-001.tsc"))).header.count, 4)
             << fault.name;

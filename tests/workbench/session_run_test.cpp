@@ -1,11 +1,13 @@
 // Running sessions: what the transcript tells, how a failed line stops the
 // script, the configuration rules, and `tavu run` as a user calls it.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,6 +153,19 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
     EXPECT_NE(outcome.out.find("selected #0 of 1: Elephant 1 (Animals)"), std::string::npos) << outcome.out;
     EXPECT_TRUE(fs::exists(PathOf("scenery-001.tsc")));
     {
+        // A folder in the way of the save's temporary file, which stops root
+        // too: the old file stays, the end names the file and why, exit 3.
+        const std::vector<uint8_t> saved = workbench::ReadBytes(PathOf("scenery-001.tsc"));
+        fs::create_directories(PathOf("scenery-001.tsc.saving/x"));
+        std::ofstream(script) << "language en\n" << kOneElephant;
+        outcome = Tavu(run, err);
+        const std::string failed = "1 save failed: scenery-001.tsc: " + std::string(strerror(EEXIST)) + "\n";
+        EXPECT_EQ(outcome.exitCode, 3);
+        EXPECT_EQ(outcome.err, "tavu run: " + failed);
+        EXPECT_TRUE(outcome.out.ends_with("saves\n" + failed)) << outcome.out;
+        EXPECT_EQ(workbench::ReadBytes(PathOf("scenery-001.tsc")), saved);
+    }
+    {
         // Another session holds the folder: refused before anything runs.
         const int held = open(PathOf(sim::kSceneryLockName).c_str(), O_RDWR | O_TRUNC);
         ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
@@ -176,6 +191,22 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
         EXPECT_EQ(outcome.exitCode, 2) << path;
         EXPECT_EQ(outcome.err, "tavu run: " + path + ": " + why + "\n");
     }
+}
+
+// A scenery file the player cannot delete (a folder in its place stops root
+// too) is named at the end of the session.
+TEST_F(Sessions, AFailedDeleteIsNamedAtTheEnd) {
+    sim::SessionOptions options = Options();
+    options.afterStatement = [this](sim::Simulator&, const sim::Statement& statement) {
+        if (statement.kind == sim::Statement::Kind::Answer) {
+            fs::remove(PathOf("scenery-001.tsc"));
+            fs::create_directories(PathOf("scenery-001.tsc/x"));
+        }
+    };
+    SessionRun run = RunText(kOneElephant + "stop\nstart\nanswer yes\nkey Ctrl+Delete\n", options);
+    const std::string failed = "1 delete failed: scenery-001.tsc: " + std::string(strerror(EISDIR));
+    EXPECT_EQ(run.result.failedWrites, std::vector<std::string>{failed}) << run.transcript;
+    EXPECT_TRUE(run.transcript.ends_with("\n" + failed + "\n")) << run.transcript;
 }
 
 // Ctrl-C in a long run: what was printed reaches the pipe, the editor stops

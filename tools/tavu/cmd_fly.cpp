@@ -4,9 +4,13 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/resources.h"
 #include "sim/session.h"
+#include "sim/simulator.h"
+#include "sim/transcript.h"
 #include "tools/tavu/commands.h"
 #include "tools/tavu/fly_keymap.h"
 #include "tools/tavu/fly_session.h"
@@ -57,6 +61,7 @@ int Fly(const FlyArguments& args) {
         return EXIT_USAGE;
     }
     std::string summary;
+    std::vector<std::string> failures;
     try {
         fly::FlySession session(options, *console);
         if (!session.Start(&error)) {
@@ -65,12 +70,23 @@ int Fly(const FlyArguments& args) {
             return EXIT_FAILURE_FOUND;
         }
         session.Run();
-        if (const sim::X86Emulator::Fault* fault = session.simulator().GuestFault()) {
+        sim::Simulator& simulator = session.simulator();
+        if (const sim::X86Emulator::Fault* fault = simulator.GuestFault()) {
             console->Restore();
             std::cerr << "tavu fly: guest fault: " << fault->Describe() << "\n";
-            return EXIT_FAILURE_FOUND;
+            // Unloading the stopped module closes what it held.
+            simulator.Shutdown();
+            if (std::string reclaimed = sim::ReclaimedLine(simulator); !reclaimed.empty()) {
+                std::cerr << "tavu fly: " << reclaimed << "\n";
+            }
+            failures = sim::FailedWriteLines(simulator);
+            for (const std::string& failure : failures) {
+                std::cerr << "tavu fly: " << failure << "\n";
+            }
+            return failures.empty() ? EXIT_FAILURE_FOUND : EXIT_NOT_SAVED;
         }
         summary = session.Summary();
+        failures = sim::FailedWriteLines(simulator);
     } catch (const std::exception& e) {
         console->Restore();
         std::cerr << "tavu fly: " << e.what() << "\n";
@@ -78,12 +94,15 @@ int Fly(const FlyArguments& args) {
     }
     console->Restore();
     std::cout << summary << "\n";
+    for (const std::string& failure : failures) {
+        std::cout << "tavu fly: " << failure << "\n";
+    }
     // Saved and summed up; the exit status still tells the shell which
     // signal ended it (130 for SIGINT, 143 SIGTERM, 129 SIGHUP).
     if (int signal = console->TerminationSignal(); signal != 0) {
         return 128 + signal;
     }
-    return EXIT_OK;
+    return failures.empty() ? EXIT_OK : EXIT_NOT_SAVED;
 }
 
 }  // namespace
@@ -121,7 +140,12 @@ void AddFlyCommand(CLI::App& app) {
         "In the object dialog: Tab / Shift+Tab move between controls, Up / Down / PageUp / PageDown /\n"
         "Home / End choose in a list, digits and Backspace type into a field, Enter is OK, Esc is\n"
         "Cancel, F1 or h is Help. q asks, then stops the editor (which saves) and prints the files "
-        "saved.");
+        "saved.\n\n"
+        "Exit status: 0 when every save and delete went through; 1 when the flight could not start\n"
+        "or the DLL's code faulted; 2 on bad arguments, without a terminal, or when another session\n"
+        "holds the folder; 3 when a save or a delete failed (the last lines name each file and why;\n"
+        "a folder that cannot be written is named at the start); 129, 130 or 143 when SIGHUP, SIGINT\n"
+        "or SIGTERM ended the flight, after saving.");
     command->callback([args] { ExitStatus() = Fly(*args); });
 }
 

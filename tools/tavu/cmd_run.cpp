@@ -77,15 +77,21 @@ int Run(const RunArguments& args) {
         std::cerr << "tavu run: " << sim::Printable(result.error->message) << "\n";
         return EXIT_USAGE;
     }
+    if (result.error && result.interruptedBy == 0) {
+        std::cerr << result.error->Format(args.script) << "\n";
+    }
+    for (const std::string& failure : result.failedWrites) {
+        std::cerr << "tavu run: " << failure << "\n";
+    }
     if (result.interruptedBy != 0) {
         // As shells report a command ended by the signal.
         return 128 + result.interruptedBy;
     }
-    if (result.error) {
-        std::cerr << result.error->Format(args.script) << "\n";
-        return EXIT_FAILURE_FOUND;
+    // Work that did not reach the disk outweighs a failed script line.
+    if (!result.failedWrites.empty()) {
+        return EXIT_NOT_SAVED;
     }
-    return EXIT_OK;
+    return result.error ? EXIT_FAILURE_FOUND : EXIT_OK;
 }
 
 }  // namespace
@@ -112,6 +118,12 @@ void AddRunCommand(CLI::App& app) {
                      "Run this build of TAVUEdit.dll (e.g. build/windows/TAVUEdit.dll) under x86 emulation "
                      "instead of the editor linked into tavu")
         ->check(CLI::ExistingFile);
+    command->footer(
+        "Exit status: 0 when the script ran through and every save and delete went through; 1 on a\n"
+        "script error (a line that does not parse, a failed expect line, a fault of the DLL's code);\n"
+        "2 on bad arguments, a script that cannot be read, or a folder another session holds; 3 when\n"
+        "a save or a delete failed (the transcript's last lines and standard error name each file and\n"
+        "why), which outweighs 1; 130 or 143 when SIGINT or SIGTERM stopped the session, after saving.");
     command->callback([args] { ExitStatus() = Run(*args); });
 }
 

@@ -11,6 +11,7 @@ enum ExitCode : int {
     EXIT_OK = 0,
     EXIT_FAILURE_FOUND = 1,  // the command ran and found errors (or failed)
     EXIT_USAGE = 2,          // bad arguments
+    EXIT_NOT_SAVED = 3,      // an editing session ended with failed saves or deletes
 };
 
 // Set by the subcommand that ran.

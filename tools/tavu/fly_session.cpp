@@ -144,6 +144,11 @@ bool FlySession::Start(std::string* error) {
                      ? " (and " + std::to_string(sim_->PlayerMessages().size() - 1) + " more)"
                      : std::string());
     }
+    // And work that cannot be saved matters most.
+    if (std::optional<std::string> problem = sim::FolderWriteProblem(folder_)) {
+        warning_ = "warning: " + folder_ + " cannot be written (" + *problem + "): saves will fail";
+        note_ = warning_;
+    }
     RunFrames(1);
     return true;
 }

@@ -112,6 +112,8 @@ class FlySession {
     // The note line: the last thing that happened.
     const std::string& Note() const { return note_; }
     const std::string& SceneryFolder() const { return folder_; }
+    // Said at the start when the scenery folder cannot be written; "" else.
+    const std::string& Warning() const { return warning_; }
 
   private:
     struct FileState {
@@ -166,6 +168,7 @@ class FlySession {
     bool modalEnded_ = false;
     std::string note_;
     std::string summary_;
+    std::string warning_;
     std::optional<Sample> lastSample_;
     Motion motion_;
     std::deque<int64_t> frameTimes_;
