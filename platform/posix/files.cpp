@@ -116,10 +116,17 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY
     (void)security;
     (void)attributes;
     (void)templateFile;
-    const bool writing = (access & GENERIC_WRITE) != 0;
-    if (++calls.create == faults.failCreate) {
-        Failed(platform::NativePath(path), EACCES, ERROR_ACCESS_DENIED);
+    // Only a create for writing is a failure to change a file.
+    auto failed = [&](const std::string& native, int error, DWORD code) {
+        if (access & GENERIC_WRITE) {
+            Failed(native, error, code);
+        } else {
+            lastError = code;
+        }
         return INVALID_HANDLE_VALUE;
+    };
+    if (++calls.create == faults.failCreate) {
+        return failed(platform::NativePath(path), EACCES, ERROR_ACCESS_DENIED);
     }
     if (path == nullptr || (access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
         lastError = ERROR_INVALID_PARAMETER;
@@ -149,12 +156,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY
     std::string native = platform::NativePath(path);
     int fd = open(native.c_str(), flags, 0644);
     if (fd < 0) {
-        if (writing) {
-            Failed(native, errno, ErrorFromErrno());
-        } else {
-            lastError = ErrorFromErrno();
-        }
-        return INVALID_HANDLE_VALUE;
+        return failed(native, errno, ErrorFromErrno());
     }
     auto* file = new FileHandle{fd, native};
     openHandles.insert(file);
