@@ -567,7 +567,6 @@ class Parser(TokenStream):
             table[string_id] = text
         self.next()
 
-
     def resource_versioninfo(self, keyword, name):
         """Skipped: the native build has no use for it, and its numbers come
         from a header only windres reads; tools/check-dll checks the built one."""
@@ -582,6 +581,7 @@ class Parser(TokenStream):
                 depth -= 1
                 if depth == 0:
                     return
+
 
     # --- Dialogs ---
 
