@@ -254,10 +254,10 @@ void FlySession::ShowHelp(const std::string& file, const std::string& topic) {
             int x = (screen.width() - width) / 2;
             int y = (screen.height() - h) / 2;
             screen.Fill(x, y, width, h, U' ');
-            std::string place = rows < lineCount ? " (" + std::to_string(top + 1) + "-" +
-                                                       std::to_string(top + rows) + " of " +
-                                                       std::to_string(lineCount) + ")"
-                                                 : std::string();
+            std::string place = rows < lineCount
+                                    ? " (" + std::to_string(top + 1) + "-" + std::to_string(top + rows) +
+                                          " of " + std::to_string(lineCount) + ")"
+                                    : std::string();
             screen.Frame(x, y, width, h, kBold, title + place);
             for (size_t r = 0; r < rows; ++r) {
                 screen.Put(x + 2, y + 1 + static_cast<int>(r), lines[top + r], kPlain, width - 4);
@@ -267,21 +267,17 @@ void FlySession::ShowHelp(const std::string& file, const std::string& topic) {
         },
         [&](const Key& key) {
             size_t last = lineCount - rows;
-            switch (key.id) {
-                case KeyId::Up: top = top > 0 ? top - 1 : 0; return true;
-                case KeyId::Down: top = std::min(top + 1, last); return true;
-                case KeyId::PageUp: top = top > rows ? top - rows : 0; return true;
-                case KeyId::PageDown: top = std::min(top + rows, last); return true;
-                case KeyId::Home: top = 0; return true;
-                case KeyId::End: top = last; return true;
-                default:
-                    if (key.Is(U' ')) {
-                        top = std::min(top + rows, last);
-                        return true;
-                    }
-                    // Esc, Enter, q and whatever else close the box.
-                    return key.id == KeyId::Resize;
+            size_t step = key.id == KeyId::Up || key.id == KeyId::Down ? 1 : rows;
+            if (key.id == KeyId::Up || key.id == KeyId::PageUp) {
+                top = top > step ? top - step : 0;
+            } else if (key.id == KeyId::Down || key.id == KeyId::PageDown || key.Is(U' ')) {
+                top = std::min(top + step, last);
+            } else if (key.id == KeyId::Home || key.id == KeyId::End) {
+                top = key.id == KeyId::Home ? 0 : last;
+            } else {
+                return false;  // Esc, Enter, q and any other key close the box
             }
+            return true;
         });
     note_ = "help: " + (found ? title : topic);
 }

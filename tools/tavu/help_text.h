@@ -12,7 +12,7 @@ namespace tavu {
 struct HelpTopic {
     const char* topic;  // as the module names it: "/Commands.htm"
     const char* title;
-    const char* text;   // lines of at most 72 columns
+    const char* text;  // lines of at most 72 columns
 };
 
 extern const char kHelpFileName[];  // "TAVU.CHM"
