@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`.
-.PHONY: all release test native-test dll check-dll fuzz bench deps clean
+.PHONY: all release test native-test dll check-dll package fuzz bench deps clean
 
 all: release
 
@@ -31,6 +31,15 @@ dll: deps
 
 check-dll: dll
 	tools/check-dll build/windows/TAVUEdit.dll --rc resources/TAVUEdit.rc
+
+# The release zip, build/package/TAVU-Editor-<version>-win32.zip: the DLL,
+# the help file compiled from help/, the catalog's preview bitmaps drawn by
+# the release build, and README.txt.
+package: dll
+	@tools/install-deps package
+	cmake --preset release
+	cmake --build --preset release --target tavu
+	tools/package --dll build/windows/TAVUEdit.dll --native build/release
 
 # Benchmarks of the release build; the table goes to docs/PERFORMANCE.md by
 # hand, the raw results to build/bench/results.json.

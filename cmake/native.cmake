@@ -47,14 +47,26 @@ add_custom_target(previews ALL DEPENDS ${TAVU_GENERATED_DIR}/previews.stamp)
 # too; main.cpp only dispatches.
 file(GLOB TAVU_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tavu/*.cpp)
 list(REMOVE_ITEM TAVU_CLI_SOURCES ${CMAKE_SOURCE_DIR}/tools/tavu/main.cpp)
-add_library(tavu_cli STATIC ${TAVU_CLI_SOURCES})
+# tavu fly shows the help topics as text rendered from help/, the pages the
+# help file is compiled from.
+file(GLOB TAVU_HELP_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/help/*)
+add_custom_command(
+    OUTPUT ${TAVU_GENERATED_DIR}/help_text.cpp
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVU_GENERATED_DIR}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/helptext.py
+            --cpp ${TAVU_GENERATED_DIR}/help_text.cpp ${CMAKE_SOURCE_DIR}/help/TAVU.hhp
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/helptext.py ${TAVU_HELP_FILES}
+    COMMENT "Rendering the help topics from help/"
+    VERBATIM)
+add_library(tavu_cli STATIC ${TAVU_CLI_SOURCES} ${TAVU_GENERATED_DIR}/help_text.cpp)
 target_link_libraries(tavu_cli PUBLIC tavu_sim)
 # CLI11 and nlohmann-json are header-only and cost seconds per file to
 # parse: the files that use them share one precompiled copy.
 target_precompile_headers(tavu_cli PRIVATE <CLI/CLI.hpp> <nlohmann/json.hpp>)
 set(TAVU_CLI_PLAIN_SOURCES ${TAVU_CLI_SOURCES})
 list(FILTER TAVU_CLI_PLAIN_SOURCES EXCLUDE REGEX "/(cmd_[a-z]+|commands|fly_session)\\.cpp$")
-set_source_files_properties(${TAVU_CLI_PLAIN_SOURCES} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+set_source_files_properties(${TAVU_CLI_PLAIN_SOURCES} ${TAVU_GENERATED_DIR}/help_text.cpp
+    PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
 target_compile_definitions(tavu_cli PUBLIC TAVU_DATA_DIR="${TAVU_DATA_DIR}")
 add_executable(tavu tools/tavu/main.cpp)
 target_link_libraries(tavu PRIVATE tavu_cli)

@@ -291,6 +291,9 @@ void Host::ServiceDrawBlock(ModuleAddress block) {
 
 void Host::ServiceShowHelp(const char* file, const char* topic) {
     help_.emplace_back(file ? file : "", topic ? topic : "");
+    if (onHelp) {
+        onHelp(help_.back().first, help_.back().second);
+    }
 }
 
 int32_t Host::ServiceRunDialog(HINSTANCE instance, int32_t templateId, ModuleAddress procedure) {

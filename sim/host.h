@@ -141,6 +141,9 @@ public:
 
     // Help requests: file and topic.
     const std::vector<std::pair<std::string, std::string>>& HelpRequests() const { return help_; }
+    // Shown to a listener as they are made (an interactive front end shows
+    // the topic), from inside the module's call.
+    std::function<void(const std::string& file, const std::string& topic)> onHelp;
     void ClearHelpRequests() { help_.clear(); }
 
     // RunDialog hands the template and the procedure to this runner; without

@@ -26,6 +26,7 @@ It understands the subset of the resource language the scripts use:
     where style is "a | NOT b | ..." as rc reads it. Only CONTROL statements
     are read: the short forms (LTEXT, PUSHBUTTON, ...) add style bits of
     their own that a script should rather show.
+    name VERSIONINFO ... BEGIN ... END   skipped whole
 
     python3 tools/rcgen.py --cpp OUT.cpp resources/TAVUEdit.rc
 """
@@ -491,6 +492,7 @@ class Parser(TokenStream):
         self.resources = {
             "DIALOG": self.resource_dialog,
             "DIALOGEX": self.resource_dialog,
+            "VERSIONINFO": self.resource_versioninfo,
         }
 
     def parse(self):
@@ -564,6 +566,21 @@ class Parser(TokenStream):
                 self.error(id_token, f"string {string_id} appears twice in language {language}")
             table[string_id] = text
         self.next()
+
+    def resource_versioninfo(self, keyword, name):
+        """Skipped: the native build has no use for it, and its numbers come
+        from a header only windres reads; tools/check-dll checks the built one."""
+        depth = 0
+        while True:
+            token = self.next()
+            if token.kind == "end":
+                self.error(keyword, "VERSIONINFO has no END")
+            if token.is_word("BEGIN") or token.is_punct("{"):
+                depth += 1
+            elif self.is_block_end(token):
+                depth -= 1
+                if depth == 0:
+                    return
 
 
     # --- Dialogs ---

@@ -5,7 +5,6 @@
 
 #include "platform/bitmaps.h"
 #include "resources/resource_ids.h"
-#include "sim/transcript.h"
 
 namespace tavu::fly {
 
@@ -72,7 +71,7 @@ std::string Padded(const std::string& text, int width) {
 
 }  // namespace
 
-DialogView::DialogView(HWND dialog, sim::Host& host) : dialog_(dialog), host_(host) {
+DialogView::DialogView(HWND dialog) : dialog_(dialog) {
     if (std::optional<platform::DialogSnapshot> snapshot = platform::SnapshotDialog(dialog_)) {
         std::vector<int> focusable = Focusable(*snapshot);
         focus_ = focusable.empty() ? 0 : focusable.front();
@@ -103,14 +102,8 @@ void DialogView::MoveFocus(const platform::DialogSnapshot& snapshot, int step) {
 }
 
 void DialogView::Click(int id) {
-    size_t help = host_.HelpRequests().size();
     if (!platform::UserClick(dialog_, id)) {
         note_ = "that button cannot be clicked now";
-        return;
-    }
-    if (host_.HelpRequests().size() > help) {
-        const auto& request = host_.HelpRequests().back();
-        note_ = "help requested: " + sim::HelpRequestText(request);
     }
 }
 

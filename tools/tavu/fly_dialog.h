@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/dialogs.h"
-#include "sim/host.h"
 #include "tools/tavu/fly_keys.h"
 #include "tools/tavu/fly_screen.h"
 
@@ -16,7 +15,7 @@ namespace tavu::fly {
 
 class DialogView {
   public:
-    DialogView(HWND dialog, sim::Host& host);
+    explicit DialogView(HWND dialog);
 
     // Draws the dialog centred over what the screen holds.
     void Draw(Screen& screen);
@@ -35,7 +34,6 @@ class DialogView {
     void TypeKey(const platform::ControlSnapshot& field, const Key& key);
 
     HWND dialog_;
-    sim::Host& host_;
     int focus_ = 0;
     // A field just reached with Tab shows its text selected: the first digit
     // typed replaces it, as in a Windows dialog.

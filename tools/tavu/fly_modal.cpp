@@ -9,6 +9,7 @@
 #include "sim/transcript.h"
 #include "tools/tavu/fly_dialog.h"
 #include "tools/tavu/fly_session.h"
+#include "tools/tavu/help_text.h"
 
 namespace tavu::fly {
 
@@ -230,10 +231,61 @@ void FlySession::ShowKeyMap() {
         });
 }
 
+void FlySession::ShowHelp(const std::string& file, const std::string& topic) {
+    const HelpTopic* found = FindHelpTopic(file, topic);
+    std::string title = found ? found->title : "Help";
+    std::string text = found ? found->text : "The help file " + file + " has no topic " + topic + ".";
+    size_t top = 0;
+    size_t lineCount = 0;
+    size_t rows = 0;
+    Modal(
+        [&](Screen& screen) {
+            int inner = std::max(screen.width() - 8, 10);
+            std::vector<std::string> lines = BoxLines(text, inner);
+            lineCount = lines.size();
+            rows = std::min(static_cast<size_t>(std::max(screen.height() - 5, 3)), lineCount);
+            top = std::min(top, lineCount - rows);
+            int width = 0;
+            for (const std::string& line : lines) {
+                width = std::max(width, TextWidth(line));
+            }
+            width = std::max(width, TextWidth(title) + 16) + 4;
+            int h = static_cast<int>(rows) + 4;
+            int x = (screen.width() - width) / 2;
+            int y = (screen.height() - h) / 2;
+            screen.Fill(x, y, width, h, U' ');
+            std::string place = rows < lineCount
+                                    ? " (" + std::to_string(top + 1) + "-" + std::to_string(top + rows) +
+                                          " of " + std::to_string(lineCount) + ")"
+                                    : std::string();
+            screen.Frame(x, y, width, h, kBold, title + place);
+            for (size_t r = 0; r < rows; ++r) {
+                screen.Put(x + 2, y + 1 + static_cast<int>(r), lines[top + r], kPlain, width - 4);
+            }
+            std::string hint = rows < lineCount ? "Up Down PgUp PgDn: scroll   Esc: close" : "Esc: close";
+            screen.Put(x + (width - TextWidth(hint)) / 2, y + h - 2, hint, kDim);
+        },
+        [&](const Key& key) {
+            size_t last = lineCount - rows;
+            size_t step = key.id == KeyId::Up || key.id == KeyId::Down ? 1 : rows;
+            if (key.id == KeyId::Up || key.id == KeyId::PageUp) {
+                top = top > step ? top - step : 0;
+            } else if (key.id == KeyId::Down || key.id == KeyId::PageDown || key.Is(U' ')) {
+                top = std::min(top + step, last);
+            } else if (key.id == KeyId::Home || key.id == KeyId::End) {
+                top = key.id == KeyId::Home ? 0 : last;
+            } else {
+                return false;  // Esc, Enter, q and any other key close the box
+            }
+            return true;
+        });
+    note_ = "help: " + (found ? title : topic);
+}
+
 int32_t FlySession::RunDialogUi(HINSTANCE instance, int32_t templateId, DLGPROC procedure) {
     INT_PTR result =
         platform::RunDialog(instance, static_cast<UINT>(templateId), procedure, [this](HWND dialog) {
-            DialogView view(dialog, sim_->host());
+            DialogView view(dialog);
             Modal([&](Screen& screen) { view.Draw(screen); },
                   [&](const Key& key) { return view.HandleKey(key); });
         });

@@ -84,6 +84,7 @@ FlySession::~FlySession() {
         host.onMessage = nullptr;
         host.answerer = nullptr;
         host.dialogRunner = nullptr;
+        host.onHelp = nullptr;
         sim_.reset();
     }
 }
@@ -124,6 +125,7 @@ bool FlySession::Start(std::string* error) {
     host.dialogRunner = [this](HINSTANCE instance, int32_t id, DLGPROC procedure) {
         return RunDialogUi(instance, id, procedure);
     };
+    host.onHelp = [this](const std::string& file, const std::string& topic) { ShowHelp(file, topic); };
 
     sim_->PlaceAircraft(options_.latitude, options_.longitude, options_.altitude, options_.heading);
     // New objects stand where the aircraft started.
@@ -262,14 +264,8 @@ void FlySession::SendChord(uint32_t keyCode, uint32_t modifiers) {
         note_ = sim::FormatKeyChord(chord) + ": the editor is not running";
         return;
     }
-    sim::Host& host = sim_->host();
-    size_t help = host.HelpRequests().size();
     note_ = sim::FormatKeyChord(chord);
     sim_->PressKey(keyCode, modifiers);
-    if (host.HelpRequests().size() > help) {
-        note_ = sim::FormatKeyChord(chord) +
-                ": help requested: " + sim::HelpRequestText(host.HelpRequests().back());
-    }
 }
 
 void FlySession::RunFrames(int count) {

@@ -143,6 +143,8 @@ class FlySession {
     // Draws a box and waits for its answer: true for Yes (or OK).
     bool AskBox(const std::string& title, const std::string& text, bool yesNo);
     void ShowKeyMap();
+    // The help topic the module asked for, in a scrollable box.
+    void ShowHelp(const std::string& file, const std::string& topic);
     int32_t RunDialogUi(HINSTANCE instance, int32_t templateId, DLGPROC procedure);
 
     void DrawMain(Screen& screen);
