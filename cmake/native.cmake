@@ -22,7 +22,8 @@ target_include_directories(tavu_module PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(tavu_module PUBLIC tavu_platform)
 
 file(GLOB TAVU_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES})
+# The catalog's name matcher is the tools' side of the catalog: never in the DLL.
+add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES} ${CMAKE_SOURCE_DIR}/catalog/catalog_names.cpp)
 target_link_libraries(tavu_sim PUBLIC tavu_module)
 # Unicorn runs the real 32-bit module under x86 emulation.
 find_package(PkgConfig REQUIRED)
