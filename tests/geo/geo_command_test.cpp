@@ -54,7 +54,8 @@ std::vector<ObjectRecord> Extremes() {
     };
     std::vector<ObjectRecord> records;
     for (const Row& row : rows) {
-        ObjectRecord record = Placed(row.lat, row.lon, row.entry, row.heading, EncodeScale(row.scale), row.range);
+        ObjectRecord record =
+            Placed(row.lat, row.lon, row.entry, row.heading, EncodeScale(row.scale), row.range);
         record.alt.integer = row.alt;
         record.lat.fraction = row.fraction;
         record.lon.fraction = static_cast<uint16_t>(~row.fraction);
@@ -88,7 +89,8 @@ TEST_F(GeoCommands, EveryFormatCarriesTheSavedFileThereAndBackByteForByte) {
         ASSERT_TRUE(bounds);
         EXPECT_EQ(bounds->GetFeatureCount(), 1);
         OGRFeatureUniquePtr first(objects->GetNextFeature());
-        EXPECT_STREQ(first->GetFieldAsString("objectKey"), tavu::KeyHex(ObjectCatalog.entries[0].objectKey).c_str());
+        EXPECT_STREQ(first->GetFieldAsString("objectKey"),
+                     tavu::KeyHex(ObjectCatalog.entries[0].objectKey).c_str());
         EXPECT_EQ(first->GetFieldAsDouble("heading"), 180.0);
         EXPECT_EQ(first->GetFieldAsInteger("range"), 65535);
     }
@@ -112,7 +114,8 @@ TEST_F(GeoCommands, ABoxAcrossTheAntimeridianBecomesTwoPolygonsOneOnEachSide) {
 
 TEST_F(GeoCommands, ASwissGridPointLandsWhereItsDegreesSay) {
     GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
-    std::unique_ptr<GDALDataset> data(gpkg->Create(PathOf("lv95.gpkg").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    std::unique_ptr<GDALDataset> data(
+        gpkg->Create(PathOf("lv95.gpkg").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     OGRSpatialReference lv95;
     lv95.importFromEPSG(2056);
     OGRLayer* layer = data->CreateLayer("survey", &lv95, wkbPoint);
@@ -148,10 +151,12 @@ TEST_F(GeoCommands, AFeatureThatCannotBePlacedStopsTheImportUnlessSkipped) {
  {"type": "Feature", "properties": {"name": " "}, "geometry": {"type": "Point", "coordinates": [8, 47]}}]})");
     auto failed = Geo({"import", source, "-o", PathOf("a.tsc")});
     EXPECT_EQ(failed.exit, 1);
-    for (const char* reason : {"feature 1: unknown object \"Elefant 1\"", "feature 2: a LINESTRING, not a point",
-                               "feature 3: heading 400 is out of range", "feature 4: scale 12.5 is out of range",
-                               "feature 5: range \"far\" is not a number", "feature 6: latitude 91 is out of range",
-                               "feature 7: no object name", "nothing written: 7 features of 8"})
+    for (const char* reason :
+         {"feature 1: unknown object \"Elefant 1\"; did you mean \"Elephant 1\"?",
+          "feature 2: a LINESTRING, not a point", "feature 3: heading 400 is out of range",
+          "feature 4: scale 12.5 is out of range", "feature 5: range \"far\" is not a number",
+          "feature 6: latitude 91 is out of range", "feature 7: no object name",
+          "nothing written: 7 features of 8"})
         EXPECT_NE(failed.err.find(reason), std::string::npos) << reason << "\n" << failed.err;
     EXPECT_FALSE(fs::exists(PathOf("a.tsc")));
     EXPECT_EQ(Geo({"import", source, "-o", PathOf("a.tsc"), "--skip-bad", "--dry-run"}).exit, 0);
@@ -181,7 +186,6 @@ TEST_F(GeoCommands, AFeatureThatCannotBePlacedStopsTheImportUnlessSkipped) {
     EXPECT_NEAR(sim::LongitudeOf(trees.records[0].lon), 179.99, 1e-9);
     EXPECT_EQ(sim::AltitudeOf(trees.records[0].alt), 12.0);
 }
-
 
 // Runs each `$ ` line of docs/tools.md's console blocks with bash, in a
 // folder that holds examples/, and compares what it prints with the lines

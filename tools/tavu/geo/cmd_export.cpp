@@ -47,7 +47,8 @@ GDALDriver* ChooseDriver(const ExportOptions& options, std::string* problem) {
     if (!options.format.empty()) {
         GDALDriver* driver = drivers->GetDriverByName(options.format.c_str());
         if (!WritesVectors(driver)) {
-            *problem = "format \"" + options.format + "\" cannot write vector data (try GeoJSON, GPKG, KML, CSV or \"ESRI Shapefile\")";
+            *problem = "format \"" + options.format +
+                       "\" cannot write vector data (try GeoJSON, GPKG, KML, CSV or \"ESRI Shapefile\")";
             return nullptr;
         }
         return driver;
@@ -77,7 +78,8 @@ GDALDriver* ChooseDriver(const ExportOptions& options, std::string* problem) {
 bool OneLayerPerFile(GDALDriver* driver, GDALDataset& dataset, const std::string& output) {
     std::string name = driver->GetDescription();
     bool fileNamed = fs::path(output).has_extension() && !fs::is_directory(output);
-    return !dataset.TestCapability(ODsCCreateLayer) || ((name == "CSV" || name == "ESRI Shapefile") && fileNamed);
+    return !dataset.TestCapability(ODsCCreateLayer) ||
+           ((name == "CSV" || name == "ESRI Shapefile") && fileNamed);
 }
 
 // "area.geojson" -> "area.bounds.geojson".
@@ -95,7 +97,8 @@ bool Replaceable(GDALDriver* driver, const std::string& path, std::ostream& err)
         return true;
     }
     if (HeaderIsMeaningful(LoadScenery(path).file)) {
-        err << "tavu export: " << path << " is a scenery file; an export never replaces one, give another -o\n";
+        err << "tavu export: " << path
+            << " is a scenery file; an export never replaces one, give another -o\n";
         return false;
     }
     driver->Delete(path.c_str());
@@ -108,9 +111,9 @@ struct FieldSpec {
     OGRFieldType type;
 };
 constexpr FieldSpec kObjectFields[] = {
-    {"scenery", OFTString}, {"record", OFTInteger},   {"name", OFTString},  {"group", OFTString},
-    {"objectKey", OFTString}, {"heading", OFTReal},   {"pitch", OFTReal},   {"bank", OFTReal},
-    {"scale", OFTInteger},  {"fixedScaleCode", OFTInteger}, {"range", OFTInteger}, {"size", OFTInteger},
+    {"scenery", OFTString},   {"record", OFTInteger},         {"name", OFTString},   {"group", OFTString},
+    {"objectKey", OFTString}, {"heading", OFTReal},           {"pitch", OFTReal},    {"bank", OFTReal},
+    {"scale", OFTInteger},    {"fixedScaleCode", OFTInteger}, {"range", OFTInteger}, {"size", OFTInteger},
     {"tag", OFTInteger64},
 };
 constexpr FieldSpec kBoundsFields[] = {{"scenery", OFTString}, {"objects", OFTInteger}};
@@ -174,8 +177,8 @@ bool WriteObject(OGRLayer* layer, const std::string& scenery, size_t index, cons
     feature.SetField(at("range"), record.maxDistance);
     feature.SetField(at("size"), record.size);
     feature.SetField(at("tag"), static_cast<GIntBig>(record.recordTag));
-    feature.SetGeometryDirectly(new OGRPoint(sim::LongitudeOf(record.lon), sim::LatitudeOf(record.lat),
-                                             sim::AltitudeOf(record.alt)));
+    feature.SetGeometryDirectly(
+        new OGRPoint(sim::LongitudeOf(record.lon), sim::LatitudeOf(record.lat), sim::AltitudeOf(record.alt)));
     return layer->CreateFeature(&feature) == OGRERR_NONE;
 }
 
@@ -243,7 +246,8 @@ int RunExport(const ExportOptions& options, std::ostream& out, std::ostream& err
         return EXIT_USAGE;
     }
     CPLErrorReset();
-    std::unique_ptr<GDALDataset> dataset(driver->Create(options.output.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    std::unique_ptr<GDALDataset> dataset(
+        driver->Create(options.output.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!dataset) {
         err << "tavu export: " << options.output << ": " << GdalMessage("cannot create") << "\n";
         return EXIT_FAILURE_FOUND;
@@ -293,24 +297,27 @@ int RunExport(const ExportOptions& options, std::ostream& out, std::ostream& err
         err << "tavu export: " << options.output << ": " << GdalMessage("cannot write") << "\n";
         return EXIT_FAILURE_FOUND;
     }
-    out << options.output << ": " << Plural(count, "object") << " from " << Plural(sceneries.size(), "scenery file")
-        << ", " << Plural(boxes, "bounds polygon")
-        << (boundsPath == options.output ? "" : " in " + boundsPath) << " (" << driver->GetDescription() << ")\n";
+    out << options.output << ": " << Plural(count, "object") << " from "
+        << Plural(sceneries.size(), "scenery file") << ", " << Plural(boxes, "bounds polygon")
+        << (boundsPath == options.output ? "" : " in " + boundsPath) << " (" << driver->GetDescription()
+        << ")\n";
     return EXIT_OK;
 }
 
 void AddExportCommand(CLI::App& app) {
     auto options = std::make_shared<ExportOptions>();
-    auto* command = app.add_subcommand("export", "Write sceneries as geodata (GeoJSON, GeoPackage, KML, CSV, shapefile)");
+    auto* command =
+        app.add_subcommand("export", "Write sceneries as geodata (GeoJSON, GeoPackage, KML, CSV, shapefile)");
     command->add_option("FILE", options->files, "Scenery files (.tsc)")->required();
     command->add_option("-o,--output", options->output, "The file (or folder) to write")->required();
     command->add_option("--format", options->format,
                         "An OGR vector format: GeoJSON, GPKG, KML, CSV, \"ESRI Shapefile\", ... "
                         "(default: by the output's extension)");
-    command->footer("Layers: objects (points, EPSG:4326, altitude as Z) and bounds (each scenery's saved box).\n"
-                    "Exit codes: 0 written, 1 a scenery is unreadable or malformed or the output could not be\n"
-                    "written (nothing is exported), 2 bad arguments, an unknown format or an output that is a\n"
-                    "scenery file.\n");
+    command->footer(
+        "Layers: objects (points, EPSG:4326, altitude as Z) and bounds (each scenery's saved box).\n"
+        "Exit codes: 0 written, 1 a scenery is unreadable or malformed or the output could not be\n"
+        "written (nothing is exported), 2 bad arguments, an unknown format or an output that is a\n"
+        "scenery file.\n");
     command->callback([options] { ExitStatus() = RunExport(*options, std::cout, std::cerr); });
 }
 

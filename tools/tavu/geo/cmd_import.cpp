@@ -32,9 +32,9 @@ constexpr double kLargestRange = 65535;
 constexpr double kLargestAltitude = 2147483647.0;  // a 48-bit position's integer part
 
 // A CSV source names its coordinate columns in one of these ways.
-constexpr const char* kCsvOpenOptions[] = {
-    "X_POSSIBLE_NAMES=X,lon,longitude", "Y_POSSIBLE_NAMES=Y,lat,latitude", "Z_POSSIBLE_NAMES=Z",
-    "KEEP_GEOM_COLUMNS=NO", nullptr};
+constexpr const char* kCsvOpenOptions[] = {"X_POSSIBLE_NAMES=X,lon,longitude",
+                                           "Y_POSSIBLE_NAMES=Y,lat,latitude", "Z_POSSIBLE_NAMES=Z",
+                                           "KEEP_GEOM_COLUMNS=NO", nullptr};
 
 std::string FeatureId(const OGRFeature& feature) {
     return feature.GetFID() == OGRNullFID ? "?" : std::to_string(feature.GetFID());
@@ -71,8 +71,9 @@ class FieldReader {
             }
         }
         if (!std::isfinite(value) || value < low || value > high || (integer && value != std::floor(value))) {
-            problem = std::string(name) + " " + text + " is out of range (" + (integer ? "a whole number " : "") +
-                      FormatNumber(low, 0) + " to " + FormatNumber(high, 0) + ")";
+            problem = std::string(name) + " " + text + " is out of range (" +
+                      (integer ? "a whole number " : "") + FormatNumber(low, 0) + " to " +
+                      FormatNumber(high, 0) + ")";
             return std::nullopt;
         }
         return value;
@@ -89,8 +90,8 @@ struct Source {
 };
 
 // Builds the record for one feature, or says why it cannot.
-std::optional<ObjectRecord> PlaceFeature(OGRFeature& feature, const Source& source, const ImportOptions& options,
-                                         std::string* reason) {
+std::optional<ObjectRecord> PlaceFeature(OGRFeature& feature, const Source& source,
+                                         const ImportOptions& options, std::string* reason) {
     int nameIndex = FieldIndex(*feature.GetDefnRef(), options.nameField);
     std::string name = feature.IsFieldSetAndNotNull(nameIndex) ? feature.GetFieldAsString(nameIndex) : "";
     if (name.find_first_not_of(" \t") == std::string::npos) {
@@ -105,7 +106,8 @@ std::optional<ObjectRecord> PlaceFeature(OGRFeature& feature, const Source& sour
     const CatalogEntry& entry = ObjectCatalog.entries[lookup.entry];
     const OGRGeometry* geometry = feature.GetGeometryRef();
     if (geometry == nullptr || wkbFlatten(geometry->getGeometryType()) != wkbPoint || geometry->IsEmpty()) {
-        *reason = geometry == nullptr ? "no geometry" : std::string("a ") + geometry->getGeometryName() + ", not a point";
+        *reason = geometry == nullptr ? "no geometry"
+                                      : std::string("a ") + geometry->getGeometryName() + ", not a point";
         return std::nullopt;
     }
     OGRPoint point(*geometry->toPoint());
@@ -148,7 +150,9 @@ std::optional<ObjectRecord> PlaceFeature(OGRFeature& feature, const Source& sour
     record.heading = RecordAngle(heading.value_or(0));
     record.pitch = RecordAngle(pitch.value_or(0));
     record.bank = RecordAngle(bank.value_or(0));
-    int32_t scale = percent ? static_cast<int32_t>(*percent) : code ? static_cast<int32_t>(*code) : entry.defaultScale;
+    int32_t scale = percent ? static_cast<int32_t>(*percent)
+                    : code  ? static_cast<int32_t>(*code)
+                            : entry.defaultScale;
     record.scale = EncodeScale(scale);
     record.maxDistance =
         static_cast<uint16_t>(range ? *range : std::min<double>(entry.defaultMaxDistance, kLargestRange));
@@ -178,7 +182,8 @@ OGRLayer* ChooseLayer(GDALDataset& dataset, const ImportOptions& options, std::s
     if (layer != nullptr && FieldIndex(*layer->GetLayerDefn(), options.nameField) < 0) {
         std::string fields;
         for (int i = 0; i < layer->GetLayerDefn()->GetFieldCount(); ++i) {
-            fields += (i == 0 ? "" : ", ") + std::string(layer->GetLayerDefn()->GetFieldDefn(i)->GetNameRef());
+            fields +=
+                (i == 0 ? "" : ", ") + std::string(layer->GetLayerDefn()->GetFieldDefn(i)->GetNameRef());
         }
         *problem = "layer \"" + std::string(layer->GetName()) + "\" has no field \"" + options.nameField +
                    "\" (fields: " + (fields.empty() ? "none" : fields) + "); name one with --name-field";
@@ -274,7 +279,8 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
             return EXIT_FAILURE_FOUND;
         }
         if (!options.append && (!scenery.read() || !HeaderIsMeaningful(scenery.file))) {
-            err << who << options.output << " exists and is not a scenery file; import replaces only sceneries\n";
+            err << who << options.output
+                << " exists and is not a scenery file; import replaces only sceneries\n";
             return EXIT_USAGE;
         }
         if (options.append) {
@@ -348,19 +354,24 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
 
 void AddImportCommand(CLI::App& app) {
     auto options = std::make_shared<ImportOptions>();
-    auto* command = app.add_subcommand("import", "Make a scenery file from geodata points (any format OGR reads)");
+    auto* command =
+        app.add_subcommand("import", "Make a scenery file from geodata points (any format OGR reads)");
     command->add_option("IN", options->input, "The geodata source (- for standard input)")->required();
     command->add_option("-o,--output", options->output, "The scenery file to write (.tsc)")->required();
     command->add_option("--layer", options->layer, "The layer to read (default: objects, else the first)");
-    command->add_option("--name-field", options->nameField, "The field naming each catalog object (default: name)");
-    command->add_option("--altitude", options->altitude, "Metres, for points with neither Z nor altitude field");
-    command->add_flag("--append", options->append, "Add to the existing scenery, keeping its records as they are");
+    command->add_option("--name-field", options->nameField,
+                        "The field naming each catalog object (default: name)");
+    command->add_option("--altitude", options->altitude,
+                        "Metres, for points with neither Z nor altitude field");
+    command->add_flag("--append", options->append,
+                      "Add to the existing scenery, keeping its records as they are");
     command->add_flag("--dry-run", options->dryRun, "Check every feature and say what would be written");
     command->add_flag("--skip-bad", options->skipBad, "Leave out the features that cannot be placed");
-    command->footer("Fields: name (or --name-field); optional heading, pitch, bank (degrees), scale (percent) or\n"
-                    "fixedScaleCode, range (metres), altitude (metres; else the point's Z, else --altitude).\n"
-                    "Exit codes: 0 written, 1 a feature could not be placed (nothing is written) or a file could\n"
-                    "not be read or written, 2 bad arguments or an output that is not a scenery file.\n");
+    command->footer(
+        "Fields: name (or --name-field); optional heading, pitch, bank (degrees), scale (percent) or\n"
+        "fixedScaleCode, range (metres), altitude (metres; else the point's Z, else --altitude).\n"
+        "Exit codes: 0 written, 1 a feature could not be placed (nothing is written) or a file could\n"
+        "not be read or written, 2 bad arguments or an output that is not a scenery file.\n");
     command->callback([options] { ExitStatus() = RunImport(*options, std::cout, std::cerr); });
 }
 

@@ -5,10 +5,9 @@
 #include <gdal.h>
 #include <ogr_feature.h>
 
-#include <cctype>
 #include <cmath>
 
-#include "catalog/catalog.h"
+#include "catalog/catalog_names.h"
 #include "sim/geodesy.h"
 
 namespace tavu {
@@ -19,44 +18,32 @@ namespace {
 // part wraps, as longitudes do at ±180°.
 Position48 Nearest48(int64_t position) {
     uint64_t rounded = static_cast<uint64_t>(position) + 0x8000u;
-    return Position48{static_cast<uint16_t>(rounded >> 16), static_cast<int32_t>(static_cast<uint32_t>(rounded >> 32))};
-}
-
-std::string Normalized(const std::string& name) {
-    std::string text;
-    bool space = false;
-    for (char c : name) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            space = !text.empty();
-            continue;
-        }
-        if (space) {
-            text += ' ';
-            space = false;
-        }
-        text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
+    return Position48{static_cast<uint16_t>(rounded >> 16),
+                      static_cast<int32_t>(static_cast<uint32_t>(rounded >> 32))};
 }
 
 }  // namespace
 
-Position48 RecordLatitude(double degrees) { return Nearest48(sim::LatitudeToPosition(degrees)); }
-Position48 RecordLongitude(double degrees) { return Nearest48(sim::LongitudeToPosition(degrees)); }
-Position48 RecordAltitude(double metres) { return Nearest48(sim::AltitudeToPosition(metres)); }
+Position48 RecordLatitude(double degrees) {
+    return Nearest48(sim::LatitudeToPosition(degrees));
+}
+Position48 RecordLongitude(double degrees) {
+    return Nearest48(sim::LongitudeToPosition(degrees));
+}
+Position48 RecordAltitude(double metres) {
+    return Nearest48(sim::AltitudeToPosition(metres));
+}
 
 int16_t RecordAngle(double degrees) {
     return static_cast<int16_t>(static_cast<uint16_t>((sim::DegreesToHeading(degrees) + 0x8000u) >> 16));
 }
 
 ObjectLookup LookUpObject(const std::string& typed) {
-    std::string wanted = Normalized(typed);
-    for (int i = 0; i < ObjectCatalog.entryCount; ++i) {
-        if (Normalized(ObjectCatalog.entries[i].name) == wanted) {
-            return {i, {}};
-        }
+    catalog_names::NameMatch match = catalog_names::MatchEntry(typed);
+    if (match.index >= 0) {
+        return {match.index, {}};
     }
-    return {-1, "unknown object \"" + typed + "\""};
+    return {-1, "unknown object \"" + typed + "\"" + catalog_names::DidYouMean(match)};
 }
 
 // A field by name in any case; a shapefile keeps only the first ten
