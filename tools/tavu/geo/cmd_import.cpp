@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -256,11 +257,31 @@ int WriteLikeTheSave(const std::string& path, const std::vector<uint8_t>& bytes)
     return error;
 }
 
+// Standard input holds no file name to tell a CSV by: what no driver
+// recognises by its content is read again as CSV (GDAL keeps the start of
+// standard input for a second look).
+std::unique_ptr<GDALDataset> OpenSource(const std::string& input) {
+    const std::string path = input == "-" ? "/vsistdin/" : input;
+    auto open = [](const std::string& name) {
+        return std::unique_ptr<GDALDataset>(
+            GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, kCsvOpenOptions));
+    };
+    std::unique_ptr<GDALDataset> dataset = open(path);
+    if (!dataset && input == "-") {
+        dataset = open("CSV:" + path);
+    }
+    return dataset;
+}
+
 }  // namespace
 
 int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err) {
     const std::string who = "tavu import: ";
     StartGdal();
+    if (options.altitude && !(std::fabs(*options.altitude) <= kLargestAltitude)) {
+        err << who << "--altitude " << *options.altitude << " is out of range\n";
+        return EXIT_USAGE;
+    }
     if (options.input != "-" && SameFile(options.input, options.output)) {
         err << who << options.output << " is the input; give another -o\n";
         return EXIT_USAGE;
@@ -293,9 +314,12 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
     }
     const size_t kept = records.size();
 
-    std::string path = options.input == "-" ? "/vsistdin/" : options.input;
-    std::unique_ptr<GDALDataset> dataset(
-        GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, kCsvOpenOptions));
+    std::error_code code;
+    if (options.input != "-" && !std::filesystem::exists(options.input, code)) {
+        err << who << options.input << ": no such file\n";
+        return EXIT_FAILURE_FOUND;
+    }
+    std::unique_ptr<GDALDataset> dataset = OpenSource(options.input);
     if (!dataset) {
         err << who << options.input << ": " << GdalMessage("not a vector data source OGR can read") << "\n";
         return EXIT_FAILURE_FOUND;
