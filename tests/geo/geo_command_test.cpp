@@ -140,7 +140,7 @@ TEST_F(GeoCommands, ASwissGridPointLandsWhereItsDegreesSay) {
 
 TEST_F(GeoCommands, AFeatureThatCannotBePlacedStopsTheImportUnlessSkipped) {
     const std::string source = Text("in.geojson", R"({"type": "FeatureCollection", "features": [
- {"type": "Feature", "properties": {"name": "ELEPHANT 1", "heading": "90", "scale": 150},
+ {"type": "Feature", "properties": {"name": "ELEPHANT 1", "heading": "89.999", "scale": 150},
   "geometry": {"type": "Point", "coordinates": [8.5, 47.4, 3]}},
  {"type": "Feature", "properties": {"name": "Elefant 1"}, "geometry": {"type": "Point", "coordinates": [8, 47]}},
  {"type": "Feature", "properties": {"name": "Cow 2"}, "geometry": {"type": "LineString", "coordinates": [[8, 47], [9, 47]]}},
