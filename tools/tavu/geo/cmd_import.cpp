@@ -85,7 +85,6 @@ class FieldReader {
 };
 
 struct Source {
-    GDALDataset* dataset;
     OGRLayer* layer;
     std::unique_ptr<OGRCoordinateTransformation> toWgs84;  // null: already in EPSG:4326
 };
@@ -325,7 +324,7 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
         return EXIT_FAILURE_FOUND;
     }
     std::string problem;
-    Source source{dataset.get(), ChooseLayer(*dataset, options, &problem), nullptr};
+    Source source{ChooseLayer(*dataset, options, &problem), nullptr};
     if (source.layer == nullptr || !MakeTransform(source, &problem)) {
         err << who << options.input << ": " << problem << "\n";
         return EXIT_FAILURE_FOUND;
@@ -350,6 +349,11 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
     if (added == 0) {
         err << who << options.input << ": layer \"" << source.layer->GetName()
             << "\" has no feature to import; nothing written\n";
+        return EXIT_FAILURE_FOUND;
+    }
+    if (SCENERY_FILE_HEADER_BYTES + records.size() * RECORD_BYTES > kMaxToolFileBytes) {
+        err << who << options.output << ": " << records.size() << " objects make a file larger than the "
+            << kMaxToolFileBytes << " bytes the player reads; nothing written\n";
         return EXIT_FAILURE_FOUND;
     }
     Bounds bounds = BoundsAsSaved(records);
