@@ -22,7 +22,8 @@ target_include_directories(tavu_module PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(tavu_module PUBLIC tavu_platform)
 
 file(GLOB TAVU_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES})
+# The catalog's name matcher is the tools' side of the catalog: never in the DLL.
+add_library(tavu_sim STATIC ${TAVU_SIM_SOURCES} ${CMAKE_SOURCE_DIR}/catalog/catalog_names.cpp)
 target_link_libraries(tavu_sim PUBLIC tavu_module)
 # Unicorn runs the real 32-bit module under x86 emulation.
 find_package(PkgConfig REQUIRED)
@@ -68,8 +69,15 @@ list(FILTER TAVU_CLI_PLAIN_SOURCES EXCLUDE REGEX "/(cmd_[a-z]+|commands|fly_sess
 set_source_files_properties(${TAVU_CLI_PLAIN_SOURCES} ${TAVU_GENERATED_DIR}/help_text.cpp
     PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
 target_compile_definitions(tavu_cli PUBLIC TAVU_DATA_DIR="${TAVU_DATA_DIR}")
+# tavu export and import speak geodata through GDAL/OGR and PROJ; only the
+# tavu program and the tests of those two commands link them.
+find_package(GDAL CONFIG REQUIRED)
+file(GLOB TAVU_GEO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tavu/geo/*.cpp)
+add_library(tavu_geo STATIC ${TAVU_GEO_SOURCES})
+target_link_libraries(tavu_geo PUBLIC tavu_cli GDAL::GDAL)
+target_precompile_headers(tavu_geo REUSE_FROM tavu_cli)
 add_executable(tavu tools/tavu/main.cpp)
-target_link_libraries(tavu PRIVATE tavu_cli)
+target_link_libraries(tavu PRIVATE tavu_geo)
 target_precompile_headers(tavu REUSE_FROM tavu_cli)
 add_dependencies(tavu previews)
 
@@ -96,6 +104,9 @@ foreach(dir ${TAVU_TEST_DIRS})
         if(sources)
             add_executable(test_${name} ${sources})
             target_link_libraries(test_${name} PRIVATE tavu_cli GTest::gtest GTest::gtest_main)
+            if(name STREQUAL "geo")
+                target_link_libraries(test_${name} PRIVATE tavu_geo)
+            endif()
             target_compile_definitions(test_${name} PRIVATE TAVU_BINARY_DIR="${CMAKE_BINARY_DIR}")
             add_dependencies(test_${name} previews tavu)
             gtest_discover_tests(test_${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_names.h"
 #include "sim/printable.h"
 #include "sim/session_internal.h"
 #include "sim/transcript.h"
@@ -177,22 +178,14 @@ class Words {
     size_t next_ = 0;
 };
 
-int FindGroup(const std::string& name) {
-    for (int i = 0; i < ObjectCatalog.groupCount; ++i) {
-        if (name == ObjectCatalog.groups[i].name) {
-            return i;
-        }
+// A catalog name as typed: any case, any run of spaces. Answers the catalog's
+// own spelling, which the dialog's lists and the transcript use.
+std::string CatalogEntryName(Words& words, const std::string& typed) {
+    catalog_names::NameMatch match = catalog_names::MatchEntry(typed);
+    if (match.index < 0) {
+        words.Fail("object \"" + typed + "\" is not in the catalog" + catalog_names::DidYouMean(match));
     }
-    return -1;
-}
-
-int FindEntry(const std::string& name) {
-    for (int i = 0; i < ObjectCatalog.entryCount; ++i) {
-        if (name == ObjectCatalog.entries[i].name) {
-            return i;
-        }
-    }
-    return -1;
+    return ObjectCatalog.entries[match.index].name;
 }
 
 void ParseDialog(Words& words, Statement* statement) {
@@ -207,17 +200,17 @@ void ParseDialog(Words& words, Statement* statement) {
         if (action == "group") {
             step.kind = DialogAction::Kind::Group;
             step.text = words.Text("a group name");
-            group = FindGroup(step.text);
-            if (group < 0) {
-                words.Fail("group \"" + step.text + "\" is not in the catalog");
+            catalog_names::NameMatch match = catalog_names::MatchGroup(step.text);
+            if (match.index < 0) {
+                words.Fail("group \"" + step.text + "\" is not in the catalog" +
+                           catalog_names::DidYouMean(match));
             }
+            group = match.index;
+            step.text = ObjectCatalog.groups[group].name;
         } else if (action == "object") {
             step.kind = DialogAction::Kind::Object;
-            step.text = words.Text("an object name");
-            int entry = FindEntry(step.text);
-            if (entry < 0) {
-                words.Fail("object \"" + step.text + "\" is not in the catalog");
-            }
+            step.text = CatalogEntryName(words, words.Text("an object name"));
+            int entry = catalog_names::MatchEntry(step.text).index;
             if (group >= 0 && GroupOfEntry(entry) != group) {
                 words.Fail("object \"" + step.text + "\" is not in group \"" +
                            ObjectCatalog.groups[group].name + "\" (it is in \"" +
@@ -258,8 +251,8 @@ void ParseExpect(Words& words, Statement* s) {
         const Token& name = words.Take("an object name or none");
         s->text = name.text;
         s->flag = name.quoted || name.text != "none";
-        if (s->flag && FindEntry(s->text) < 0) {
-            words.Fail("object \"" + s->text + "\" is not in the catalog");
+        if (s->flag) {
+            s->text = CatalogEntryName(words, s->text);
         }
     } else if (what == "box") {
         s->expect = ExpectKind::Box;

@@ -54,6 +54,8 @@ class RealDllSessions : public workbench::SessionTest {
 
     Outcome Run(const std::string& text, sim::SessionOptions options, bool emulated) {
         fs::remove_all(folder);
+        if (prepare)
+            prepare();
         // The linked-in module's variables outlive its simulator; a DLL's
         // start from zero at every load.
         state = EditState{};
@@ -84,6 +86,8 @@ class RealDllSessions : public workbench::SessionTest {
         EXPECT_EQ(native.bitmapsLeft, emulated.bitmapsLeft) << what;
         return emulated;
     }
+
+    std::function<void()> prepare;  // fills the fresh scenery folder before each run
 };
 
 TEST_F(RealDllSessions, EveryExampleTellsTheSameStoryInBothBuildsUnderEachAllocationFailure) {
@@ -108,6 +112,24 @@ TEST_F(RealDllSessions, EveryExampleTellsTheSameStoryInBothBuildsUnderEachAlloca
         ++examples;
     }
     EXPECT_GE(examples, 4);
+}
+
+TEST_F(RealDllSessions, ASceneryWrittenByTavuImportIsLoadedAndEditedLikeAnyOther) {
+    const std::string csv = root + "/survey.csv";
+    std::ofstream(csv) << "name,lon,lat,heading\nTree 1,8.9,46.16,30\nCow 2,8.9005,46.16,\n";
+    prepare = [&] {
+        fs::create_directories(folder);
+        const std::string command = std::string(TAVU_BINARY_DIR) + "/tavu import " + csv + " -o " + folder +
+                                    "/scenery-001.tsc --altitude 200 >/dev/null";
+        ASSERT_EQ(system(command.c_str()), 0);
+    };
+    const Outcome outcome = RunBoth(
+        "aircraft lat 46.1598 lon 8.9 alt 200 heading 0\nstart\nexpect scenery scenery-001.tsc\n"
+        "expect objects 2\nkey Ctrl+Shift+Right\nexpect selected \"Cow 2\"\ndialog scale 150 ok\n"
+        "key Ctrl+Enter\nexpect scale 150\ndialog group \"Animals\" object \"Elephant 1\" ok\n"
+        "key Ctrl+Insert\nstop\nexpect file scenery-001.tsc bytes 276 objects 3\n",
+        Options(), "an imported scenery");
+    EXPECT_TRUE(outcome.run.result.ok()) << outcome.run.Error() << "\n" << outcome.run.transcript;
 }
 
 TEST_F(RealDllSessions, DllMainGetsTheGuestBaseAsItsInstance) {

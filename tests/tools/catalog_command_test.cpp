@@ -38,12 +38,13 @@ TEST(CatalogCommand, JsonAndTableShowTheCatalogAndAGroupNarrowsBoth) {
     EXPECT_EQ(ships["groups"], json::array({catalog["groups"][10]}));
     ASSERT_EQ(ships["entries"].size(), 9u);
     EXPECT_EQ(ships["entries"][0]["index"], 291) << "entries keep their catalog index";
-    EXPECT_EQ(Count(RunCli({"catalog", "--group", "airport lighting"}).out, "\n"), 1u + 10u + 1u);
+    EXPECT_EQ(Count(RunCli({"catalog", "--group", " airport   lighting"}).out, "\n"), 1u + 10u + 1u);
 
-    result = RunCli({"catalog", "--group", "Spaceships"});
+    result = RunCli({"catalog", "--group", "Shipz"});
     EXPECT_EQ(result.exit, tavu::EXIT_USAGE);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("\"Spaceships\"; the groups are:\n  Aircraft\n  Airport Buildings\n"),
+    EXPECT_NE(result.err.find(
+                  "\"Shipz\"; did you mean \"Ships\"?\nthe groups are:\n  Aircraft\n  Airport Buildings\n"),
               std::string::npos);
     EXPECT_EQ(Count(result.err, "\n  "), 12u) << "one line per group";
 }

@@ -40,8 +40,8 @@ struct CliResult {
 };
 
 // Parses and runs one tavu command line the way main() does, with the
-// standard streams captured.
-inline CliResult RunCli(const std::vector<std::string>& args) {
+// standard streams captured; `more` adds commands kept out of this program.
+inline CliResult RunCli(const std::vector<std::string>& args, void (*more)(CLI::App&) = nullptr) {
     int exit = -1;
     std::ostringstream out, err;
     std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
@@ -53,6 +53,9 @@ inline CliResult RunCli(const std::vector<std::string>& args) {
     tavu::AddDumpCommand(app);
     tavu::AddCheckCommand(app);
     tavu::AddMapCommand(app);
+    if (more != nullptr) {
+        more(app);
+    }
     try {
         app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them last first
         exit = tavu::ExitStatus();

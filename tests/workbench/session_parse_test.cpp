@@ -62,6 +62,8 @@ TEST_F(ScriptErrors, NameTheLineAndWhatIsWrong) {
          "2: sceneries: configuration must come before the first statement that uses the simulator (line 1: "
          "aircraft lat 1 lon 2)"},
         {"dialog group \"Beasts\" ok\n", "1: dialog: group \"Beasts\" is not in the catalog"},
+        {"dialog object \"elefant 1\" ok\n",
+         "1: dialog: object \"elefant 1\" is not in the catalog; did you mean \"Elephant 1\"?"},
         {"dialog group \"Aircraft\" object \"Cat\" ok\n",
          "1: dialog: object \"Cat\" is not in group \"Aircraft\" (it is in \"Animals\")"},
         {"dialog group \"Animals\"\n", "1: dialog: must end with ok, cancel or close"},
@@ -95,6 +97,9 @@ TEST_F(ScriptErrors, NameTheLineAndWhatIsWrong) {
          "2: dialog: scale \"120\": the scale field is disabled (a fixed-scale object)"},
         {E + "dialog object \"B737 Delta\" ok\nkey Ctrl+Enter\n",
          "5: dialog: object \"B737 Delta\": no such item in the object list (40 items, group \"Animals\")"},
+        {"start\ndialog group \"animals\" object \" ELEPHANT  1\" ok\nkey Ctrl+Insert\nexpect selected \"elephant 1\"\n"
+         "expect objects 3\n",
+         "5: expect objects 3: the current scenery holds 1 object"},
         {E + "expect objects 1\nexpect objects 3\n",
          "6: expect objects 3: the current scenery holds 1 object"},
         {E + "expect selected \"Cat\"", "5: expect selected \"Cat\": selected: Elephant 1"},

@@ -1,11 +1,10 @@
 // tavu catalog: the built-in object catalog as a table or as JSON.
 #include <string.h>
 
-#include <algorithm>
-#include <cctype>
 #include <iostream>
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_names.h"
 #include "tools/tavu/commands.h"
 #include "tools/tavu/file_commands.h"
 #include "tools/tavu/text_table.h"
@@ -17,11 +16,6 @@ namespace {
 template <size_t N>
 std::string FieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 std::string GroupNames() {
@@ -65,15 +59,6 @@ void PrintTable(int groupIndex, std::ostream& out) {
 
 }  // namespace
 
-int FindGroupByName(const std::string& name) {
-    for (int g = 0; g < ObjectCatalog.groupCount; ++g) {
-        if (Lower(FieldText(ObjectCatalog.groups[g].name)) == Lower(name)) {
-            return g;
-        }
-    }
-    return -1;
-}
-
 nlohmann::ordered_json CatalogJson(int groupIndex) {
     nlohmann::ordered_json groups = nlohmann::ordered_json::array();
     for (int g = 0; g < ObjectCatalog.groupCount; ++g) {
@@ -109,9 +94,12 @@ nlohmann::ordered_json CatalogJson(int groupIndex) {
 int RunCatalog(const CatalogOptions& options, std::ostream& out, std::ostream& err) {
     int groupIndex = -1;
     if (!options.group.empty()) {
-        groupIndex = FindGroupByName(options.group);
+        catalog_names::NameMatch match = catalog_names::MatchGroup(options.group);
+        groupIndex = match.index;
         if (groupIndex < 0) {
-            err << "tavu catalog: no group named \"" << options.group << "\"; the groups are:\n" << GroupNames();
+            err << "tavu catalog: no group named \"" << options.group << "\""
+                << catalog_names::DidYouMean(match) << "\nthe groups are:\n"
+                << GroupNames();
             return EXIT_USAGE;
         }
     }
@@ -126,7 +114,8 @@ int RunCatalog(const CatalogOptions& options, std::ostream& out, std::ostream& e
 void AddCatalogCommand(CLI::App& app) {
     auto options = std::make_shared<CatalogOptions>();
     auto* command = app.add_subcommand("catalog", "List the built-in object catalog");
-    command->add_option("--group", options->group, "Only this group (its name, any case)");
+    command->add_option("--group", options->group,
+                        "Only this group (its name; case and runs of spaces do not count)");
     command->add_flag("--json", options->json, "Print JSON instead of a table");
     command->footer("Exit codes: 0 listed, 2 unknown group or bad arguments.\n");
     command->callback([options] { ExitStatus() = RunCatalog(*options, std::cout, std::cerr); });

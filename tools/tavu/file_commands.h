@@ -28,7 +28,6 @@ struct CatalogOptions {
 int RunCatalog(const CatalogOptions& options, std::ostream& out, std::ostream& err);
 // The whole catalog, or one group and its entries (groupIndex >= 0).
 nlohmann::ordered_json CatalogJson(int groupIndex = -1);
-int FindGroupByName(const std::string& name);  // -1 when no group has it
 
 // tavu dump
 struct DumpOptions {

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "tools/tavu/commands.h"
+#include "tools/tavu/geo/geo_commands.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     tavu::AddDumpCommand(app);
     tavu::AddCheckCommand(app);
     tavu::AddMapCommand(app);
+    tavu::AddExportCommand(app);
+    tavu::AddImportCommand(app);
     int status;
     try {
         app.parse(argc, argv);
