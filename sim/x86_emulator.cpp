@@ -1,7 +1,11 @@
 #include "sim/x86_emulator.h"
 
+#include <link.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/mman.h>
+#include <ucontext.h>
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
@@ -65,6 +69,84 @@ const char* ExceptionName(uint32_t number) {
         "SIMD floating-point error",
     };
     return number < std::size(kNames) ? kNames[number] : "reserved";
+}
+
+// Unicorn 2.0.1 crashes on some guest code instead of refusing it. Its
+// translator holds 512 temporaries per block and checks that only in debug
+// builds, while several x86 translations leave one or two behind per
+// instruction until the block ends (the FPU instruction pointer of every x87
+// instruction, AAM's and AAD's immediate, an x87 register operand). A straight
+// run of about 470 FSIN, 480 AAM or 235 FXCH overflows the array into the list
+// of generated ops, and the next op written segfaults in tcg_emit_op. Nothing
+// this Unicorn offers bounds a block below 512 instructions (a code hook
+// shortens blocks to about 250 and slows every instruction, still too long
+// for two temporaries each), so the crash is contained: a SIGSEGV raised in
+// Unicorn's own code while this thread is inside uc_emu_start jumps back out
+// of it, and the emulator reports a fault at the block it was translating.
+struct CodeRange {
+    uintptr_t begin = 0, end = 0;
+};
+CodeRange unicornCode;
+struct sigaction previousSegv;
+thread_local sigjmp_buf* crashLanding = nullptr;
+
+int FindUnicornCode(dl_phdr_info* info, size_t, void*) {
+    const auto probe = reinterpret_cast<uintptr_t>(&uc_emu_start);
+    const bool named = info->dlpi_name && strstr(info->dlpi_name, "libunicorn");
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+        if (segment.p_type == PT_LOAD && (segment.p_flags & PF_X) &&
+            (named || (probe >= begin && probe - begin < segment.p_memsz))) {
+            unicornCode = {begin, begin + segment.p_memsz};
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void OnSegv(int, siginfo_t*, void* context) {
+#if defined(__x86_64__)
+    const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+    const bool inUnicorn = pc >= unicornCode.begin && pc < unicornCode.end;
+#else
+    (void)context;
+    const bool inUnicorn = true;
+#endif
+    if (crashLanding && inUnicorn) {
+        siglongjmp(*crashLanding, 1);
+    }
+    // Not Unicorn's: the fault repeats under the handler there was before
+    // (the sanitizers' report, or the default crash).
+    sigaction(SIGSEGV, &previousSegv, nullptr);
+}
+
+void ContainUnicornCrashes() {
+    static const bool installed = [] {
+        dl_iterate_phdr(FindUnicornCode, nullptr);
+        struct sigaction action {};
+        action.sa_sigaction = OnSegv;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;  // no signal mask to restore after the jump
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGSEGV, &action, &previousSegv) == 0;
+    }();
+    (void)installed;
+}
+
+// uc_emu_start, with `*crashed` set instead when Unicorn crashed inside it.
+uc_err GuardedStart(uc_engine* uc, uint64_t begin, uint64_t until, bool* crashed) {
+    sigjmp_buf landing;
+    sigjmp_buf* const outer = crashLanding;
+    if (sigsetjmp(landing, 0) != 0) {
+        crashLanding = outer;
+        *crashed = true;
+        return UC_ERR_EXCEPTION;
+    }
+    crashLanding = &landing;
+    const uc_err err = uc_emu_start(uc, begin, until, 0, 0);
+    crashLanding = outer;
+    *crashed = false;
+    return err;
 }
 
 void Check(uc_err err, const char* what) {
@@ -196,6 +278,7 @@ X86Emulator::X86Emulator(uint32_t base, uint32_t size) : base_(base), size_(size
     }
     arena_ = static_cast<uint8_t*>(memory);
 
+    ContainUnicornCrashes();
     try {
         Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "uc_open");
         Check(uc_mem_map_ptr(uc_, base, size, UC_PROT_READ | UC_PROT_WRITE, arena_), "uc_mem_map_ptr");
@@ -507,6 +590,11 @@ uc_context* X86Emulator::SavedContext(size_t level) {
 }
 
 uint32_t X86Emulator::Run(uint32_t function, std::span<const uint32_t> arguments) {
+    if (brokenAt_) {
+        RecordFault("the emulator is out of order since it failed on the code at " + Hex(*brokenAt_),
+                    function);
+        return 0;
+    }
     // A nested call runs on the stack below its caller's, as a callback
     // would on a real thread. At entry ESP + 4 is 16-byte aligned.
     const bool outermost = calls_.size() == 1;
@@ -535,7 +623,16 @@ uint32_t X86Emulator::Run(uint32_t function, std::span<const uint32_t> arguments
     uint32_t pc = function;
     for (;;) {
         stop_ = Stop::None;
-        const uc_err err = uc_emu_start(uc_, pc, stopAddress_, 0, 0);
+        bool crashed = false;
+        const uc_err err = GuardedStart(uc_, pc, stopAddress_, &crashed);
+        if (crashed) {
+            // Unicorn crashes translating a block, before it runs: EIP is its start.
+            brokenAt_ = Register(Reg::Eip);
+            RecordFault("the emulator cannot translate the guest code at " + Hex(*brokenAt_) +
+                            ": too long a straight run of instructions for Unicorn's translator",
+                        *brokenAt_);
+            return 0;
+        }
         if (fault_) {
             return 0;
         }

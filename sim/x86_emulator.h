@@ -166,7 +166,8 @@ public:
     // --- Faults ------------------------------------------------------------
     const std::optional<Fault>& fault() const { return fault_; }
     // Forgets the fault and resets the CPU so calls run again. Does nothing
-    // while a Call() is under way.
+    // while a Call() is under way. After a block Unicorn could not translate
+    // every later call faults at once: Unicorn's state is no longer trusted.
     void ClearFault();
 
     // --- Heap --------------------------------------------------------------
@@ -233,6 +234,7 @@ private:
     uint64_t blockLimit_ = kDefaultBlockLimit;
     uint64_t totalBlocks_ = 0;
     std::optional<Fault> fault_;
+    std::optional<uint32_t> brokenAt_;  // the block Unicorn crashed translating
 
     std::map<uint32_t, uint32_t> free_;                   // start -> size, coalesced
     std::set<std::pair<uint32_t, uint32_t>> freeBySize_;  // (size, start)

@@ -194,6 +194,18 @@ TEST_F(Emulator, EachGuestFaultIsRecordedNamingWhatAndWhere) {
         EXPECT_TRUE(fault.address == 0 || cpu.fault()->address == fault.address) << fault.message;
         cpu.ClearFault();
     }
+    // Last, as the emulator is out of order after it: 300 FXCH in a row,
+    // more than Unicorn can translate in one block, code hook or not.
+    std::vector<uint8_t> exchanges;
+    for (int i = 0; i < 600; ++i)
+        exchanges.push_back(i % 2 ? 0xC9 : 0xD9);
+    const uint32_t dense = Code(exchanges);
+    cpu.Call(dense, {}, "victim");
+    EXPECT_EQ(cpu.fault() ? cpu.fault()->address : 0, dense) << FaultMessage();
+    cpu.ClearFault();
+    cpu.Call(Code({0xC3}), {}, "victim");
+    EXPECT_NE(FaultMessage().find("out of order since it failed on the code at"), std::string::npos)
+        << FaultMessage();
 }
 
 // --- Heap ----------------------------------------------------------------------------
