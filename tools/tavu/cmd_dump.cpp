@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <iostream>
+#include <sstream>
 
 #include "catalog/catalog.h"
 #include "tools/tavu/commands.h"
@@ -244,12 +245,20 @@ void WriteDumpText(const LoadedScenery& scenery, std::ostream& out, Progress* pr
             out << "\n(the header disagrees with the file; below, the " << count
                 << (count == 1 ? " whole record" : " whole records") << " it holds)\n";
         }
+        // Records go out in chunks: a write per field to the real output
+        // cost a fifth of the time.
+        std::ostringstream chunk;
         for (size_t i = 0; i < count; ++i) {
-            WriteRecordText(i, ReadableRecord(scenery.bytes, file, i), out);
+            WriteRecordText(i, ReadableRecord(scenery.bytes, file, i), chunk);
+            if (chunk.tellp() >= 65536) {
+                out << chunk.view();
+                chunk.str("");
+            }
             if (progress != nullptr) {
                 progress->Add();
             }
         }
+        out << chunk.view();
     } else {
         out << "header    not read: the file has no header this tool understands\n";
     }
