@@ -198,4 +198,3 @@ BENCHMARK(AddObjectAt)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMic
 
 }  // namespace
 
-BENCHMARK_MAIN();
