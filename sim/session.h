@@ -178,6 +178,7 @@ struct SessionResult {
     std::string sceneryFolder;             // where the sceneries were
     bool simulatorCreated = false;
     bool folderInUse = false;             // another session holds the folder's lock
+    bool folderIsTemporary = false;       // the session made the folder in /tmp, no one named it
     int interruptedBy = 0;                // the signal that stopped the session, or 0
     int64_t allocationCalls = 0;          // host AllocBlock/ResizeBlock calls
     int64_t liveBlocksAfterTeardown = 0;  // host blocks alive once the player is gone

@@ -167,7 +167,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
 void AddCheckCommand(CLI::App& app) {
     auto options = std::make_shared<CheckOptions>();
     auto* command = app.add_subcommand("check", "Check scenery files and say what is wrong, and where");
-    command->add_option("FILE", options->files, "Scenery files (.tsc)")->required();
+    command->add_option("FILE", options->files, "Scenery files (.tsc); - reads standard input")->required();
     command->footer("Exit codes: 0 every file is sound (warnings allowed), 1 a file has errors or cannot be read,\n"
                     "2 bad arguments.\n");
     command->callback([options] { ExitStatus() = RunCheck(*options, std::cout, std::cerr); });

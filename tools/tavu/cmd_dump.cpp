@@ -99,7 +99,7 @@ void WriteRecordText(size_t index, const ObjectRecord& record, std::ostream& out
     out << "            raw lat " << RawPosition(record.lat) << "  lon " << RawPosition(record.lon) << "  alt "
         << RawPosition(record.alt) << "\n";
     out << "  angles    pitch " << Degrees(AngleDegrees(record.pitch)) << "  bank "
-        << Degrees(AngleDegrees(record.bank)) << "  heading " << Degrees(AngleDegrees(record.heading)) << "  (raw "
+        << Degrees(AngleDegrees(record.bank)) << "  heading " << Degrees(HeadingDegrees(record.heading)) << "  (raw "
         << record.pitch << ", " << record.bank << ", " << record.heading << ")\n";
     out << "  scale     " << ReadScale(record.scale).text << "  (raw " << record.scale << ")\n";
     out << "  range     " << record.maxDistance << " m  size " << record.size << "  tag " << Hex32(record.recordTag)
@@ -141,7 +141,7 @@ nlohmann::ordered_json RecordJson(size_t index, const ObjectRecord& record) {
     json["heading"] = Copy(record.heading);
     json["pitchDegrees"] = AngleDegrees(record.pitch);
     json["bankDegrees"] = AngleDegrees(record.bank);
-    json["headingDegrees"] = AngleDegrees(record.heading);
+    json["headingDegrees"] = HeadingDegrees(record.heading);
     json["scale"] = Copy(record.scale);
     json["scaleText"] = scale.text;
     json["scalePercent"] =
@@ -244,7 +244,7 @@ nlohmann::ordered_json DumpJson(const LoadedScenery& scenery) {
 int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
     LoadedScenery scenery = LoadScenery(options.file);
     if (!scenery.read()) {
-        err << options.file << ": " << scenery.readError << "\n";
+        err << "tavu dump: " << options.file << ": " << scenery.readError << "\n";
         return EXIT_FAILURE_FOUND;
     }
     if (options.json) {
@@ -254,7 +254,7 @@ int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
         WriteDumpText(scenery, out);
     }
     if (!scenery.file.ok()) {
-        err << options.file << ": " << scenery.file.ErrorCount()
+        err << "tavu dump: " << options.file << ": " << scenery.file.ErrorCount()
             << (scenery.file.ErrorCount() == 1 ? " error" : " errors") << "\n";
         return EXIT_FAILURE_FOUND;
     }
@@ -264,7 +264,7 @@ int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
 void AddDumpCommand(CLI::App& app) {
     auto options = std::make_shared<DumpOptions>();
     auto* command = app.add_subcommand("dump", "Show every field of a scenery file, raw and in readable units");
-    command->add_option("FILE", options->file, "The scenery file (.tsc)")->required();
+    command->add_option("FILE", options->file, "The scenery file (.tsc); - reads standard input")->required();
     command->add_flag("--json", options->json, "Print JSON with the raw field values too");
     command->footer("Exit codes: 0 a sound file, 1 the file is malformed or unreadable (what can be read is shown),\n"
                     "2 bad arguments.\n");

@@ -1,4 +1,4 @@
-// The scenery file tools behind `tavu catalog`, `dump`, `check` and `map`.
+// The scenery file tools behind `tavu catalog`, `dump`, `check`, `diff` and `map`.
 // Each Run function is what its subcommand's callback calls: it writes to the
 // streams it is given and returns the exit code. The pieces that work on
 // bytes alone are public too, for the tests and the fuzz target.
@@ -46,6 +46,13 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
 // Everything the reader reported, then what a save's bounds and the catalog
 // say about the records, in file order within each part.
 std::vector<sim::SceneryFileIssue> CheckScenery(const sim::SceneryFile& file);
+
+// tavu diff
+struct DiffOptions {
+    std::string a, b;
+    bool json = false;
+};
+int RunDiff(const DiffOptions& options, std::ostream& out, std::ostream& err);
 
 // tavu map
 struct MapOptions {
