@@ -18,6 +18,7 @@ TEST_F(Cli, CommandsShareHelpVersionErrorsAndStandardInput) {
     } cases[] = {
         {{}, 2, "tavu: no command given; tavu help lists the commands\n"},
         {{"chek"}, 2, "tavu: unknown command \"chek\"; did you mean \"check\"?\n"},
+        {{"Check"}, 2, "tavu: unknown command \"Check\"; did you mean \"check\"?\n"},
         {{"--verison"}, 2, "tavu: unknown option \"--verison\"; did you mean \"--version\"?\n"},
         {{"dump", "--jsn", none}, 2, "tavu dump: unknown option \"--jsn\"; did you mean \"--json\"?\n"},
         {{"map", none, "--output=x.svg", "--lables"},

@@ -55,7 +55,11 @@ std::vector<std::string> OptionNames(const CLI::App& command) {
 // `what "word"; did you mean ...?` among `names`.
 std::string Unknown(const std::string& what, const std::string& word, const std::vector<std::string>& names) {
     std::string name = word.substr(0, word.find('='));
-    return what + " \"" + name + "\"" + catalog_names::DidYouMean(catalog_names::MatchName(name, names));
+    catalog_names::NameMatch match = catalog_names::MatchName(name, names);
+    if (match.index >= 0) {  // only the case differs: commands and options take one
+        match.suggestions = {names[static_cast<size_t>(match.index)]};
+    }
+    return what + " \"" + name + "\"" + catalog_names::DidYouMean(match);
 }
 
 int Usage(std::ostream& err, const std::string& command, const std::string& message) {
