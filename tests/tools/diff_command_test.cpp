@@ -51,6 +51,10 @@ TEST_F(Diff, PairsObjectsByKindAndNearestPositionAndNamesEachChange) {
          {tree, Placed(5000003, 700000, kCat)},
          {"~ record 0 -> 1: Cat moved 3.00 m", "1 unchanged"},
          1},
+        {{cat, Placed(5000050, 700000, kCat)},  // nearest first, not in file order
+         {Placed(5000049, 700000, kCat), Placed(5000001, 700000, kCat)},
+         {"~ record 0 -> 1: Cat moved 1.00 m", "~ record 1 -> 0: Cat moved 1.00 m"},
+         1},
     };
     for (const auto& c : cases) {
         toolstest::CliResult result = RunCli({"diff", Saved(c.a, "a.tsc"), Saved(c.b, "b.tsc")});
@@ -61,7 +65,7 @@ TEST_F(Diff, PairsObjectsByKindAndNearestPositionAndNamesEachChange) {
     }
     nlohmann::json json =
         nlohmann::json::parse(RunCli({"diff", PathOf("a.tsc"), PathOf("b.tsc"), "--json"}).out);
-    EXPECT_EQ(json["summary"]["moved"], 1);
+    EXPECT_EQ(json["summary"]["moved"], 2);
     EXPECT_EQ(json["changes"][0]["a"]["raw"]["heading"], 0);
     EXPECT_EQ(json["equal"], false);
 
