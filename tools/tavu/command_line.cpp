@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "catalog/catalog_names.h"
+#include "sim/printable.h"
 #include "tools/tavu/commands.h"
 
 namespace tavu {
@@ -63,7 +64,7 @@ std::string Unknown(const std::string& what, const std::string& word, const std:
 }
 
 int Usage(std::ostream& err, const std::string& command, const std::string& message) {
-    err << (command.empty() ? "tavu" : "tavu " + command) << ": " << message << "\n";
+    err << (command.empty() ? "tavu" : "tavu " + command) << ": " << sim::Printable(message) << "\n";
     return EXIT_USAGE;
 }
 
