@@ -65,10 +65,10 @@ target_link_libraries(tavu_cli PUBLIC tavu_sim)
 # parse: the files that use them share one precompiled copy.
 target_precompile_headers(tavu_cli PRIVATE <CLI/CLI.hpp> <nlohmann/json.hpp>)
 set(TAVU_CLI_PLAIN_SOURCES ${TAVU_CLI_SOURCES})
-list(FILTER TAVU_CLI_PLAIN_SOURCES EXCLUDE REGEX "/(cmd_[a-z]+|commands|fly_session)\\.cpp$")
+list(FILTER TAVU_CLI_PLAIN_SOURCES EXCLUDE REGEX "/(cmd_[a-z]+|commands|command_line|fly_session)\\.cpp$")
 set_source_files_properties(${TAVU_CLI_PLAIN_SOURCES} ${TAVU_GENERATED_DIR}/help_text.cpp
     PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
-target_compile_definitions(tavu_cli PUBLIC TAVU_DATA_DIR="${TAVU_DATA_DIR}")
+target_compile_definitions(tavu_cli PUBLIC TAVU_DATA_DIR="${TAVU_DATA_DIR}" TAVU_VERSION="${PROJECT_VERSION}")
 # tavu export and import speak geodata through GDAL/OGR and PROJ; only the
 # tavu program and the tests of those two commands link them.
 find_package(GDAL CONFIG REQUIRED)

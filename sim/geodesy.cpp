@@ -1,5 +1,6 @@
 #include "sim/geodesy.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sim/host.h"
@@ -54,5 +55,23 @@ uint32_t DegreesToHeading(double degrees) {
 double HeadingToDegrees(uint32_t heading) { return heading / kTwo32 * 360.0; }
 
 double AngleToDegrees(int16_t angle) { return angle * 360.0 / 65536.0; }
+
+double SurfaceMetres(double lat1, double lon1, double lat2, double lon2) {
+    // Haversine: exact to the millimetre at any distance, unlike the law of
+    // cosines at the centimetres an edit moves an object by.
+    const double p1 = lat1 * kPi / 180.0, p2 = lat2 * kPi / 180.0;
+    const double dp = p2 - p1, dl = std::remainder(lon2 - lon1, 360.0) * kPi / 180.0;
+    const double h =
+        std::sin(dp / 2) * std::sin(dp / 2) + std::cos(p1) * std::cos(p2) * std::sin(dl / 2) * std::sin(dl / 2);
+    return 2.0 * kEarthRadiusMetres * std::asin(std::sqrt(std::min(h, 1.0)));
+}
+
+double BearingDegrees(double lat1, double lon1, double lat2, double lon2) {
+    const double p1 = lat1 * kPi / 180.0, p2 = lat2 * kPi / 180.0;
+    const double dl = std::remainder(lon2 - lon1, 360.0) * kPi / 180.0;
+    const double east = std::sin(dl) * std::cos(p2);
+    const double north = std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl);
+    return Wrap360(std::atan2(east, north) * 180.0 / kPi);
+}
 
 }  // namespace sim

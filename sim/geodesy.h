@@ -26,4 +26,10 @@ uint32_t DegreesToHeading(double degrees);
 double HeadingToDegrees(uint32_t heading);
 double AngleToDegrees(int16_t angle);
 
+// Between two points given in degrees, on the sphere the host's latitudes
+// are measured on: the great-circle distance in metres, and the direction
+// from the first towards the second in degrees, 0 north, clockwise, 0 to 360.
+double SurfaceMetres(double lat1, double lon1, double lat2, double lon2);
+double BearingDegrees(double lat1, double lon1, double lat2, double lon2);
+
 }  // namespace sim

@@ -178,6 +178,7 @@ struct SessionResult {
     std::string sceneryFolder;             // where the sceneries were
     bool simulatorCreated = false;
     bool folderInUse = false;             // another session holds the folder's lock
+    bool folderIsTemporary = false;       // the session made the folder in /tmp, no one named it
     int interruptedBy = 0;                // the signal that stopped the session, or 0
     // The session's last lines when saves or deletes failed:
     // "2 saves failed: scenery-001.tsc: Permission denied".

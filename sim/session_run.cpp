@@ -194,6 +194,7 @@ struct Session::Impl {
             return false;
         }
         result.sceneryFolder = folder;
+        result.folderIsTemporary = !options.sceneryFolder && !scriptFolder;
         LANGID language = options.language ? *options.language : scriptLanguage ? *scriptLanguage : 0;
         SimulatorOptions simOptions;
         // Absolute, so that no later change of working folder moves the files.

@@ -88,7 +88,7 @@ TEST_F(FlySessionTest, AnObjectIsAddedMovedKeptSavedOnQuitAndThenDeletedWithItsF
         EXPECT_GT(cat.first, aircraft.first) << "the aircraft points north, heading 10";
         EXPECT_EQ(console.Shown().At(cat.first - 1, cat.second).ch, U'[') << "the marker stands on it";
     });
-    console.Expect({"scenery-001.tsc: 1 object", "Selected #1 of 1: Cat (Animals)", "scale 25 %  range 150 m",
+    console.Expect({"scenery-001.tsc: 1 object", "Selected #0 of 1: Cat (Animals)", "scale 25 %  range 150 m",
                     "Cat (Animals), 50 m N"});
     // Up doubles the forward speed each time; four seconds of frames.
     console.Press(KeyId::Up, 10).Wait(4000).Check([&] {
@@ -111,7 +111,7 @@ TEST_F(FlySessionTest, AnObjectIsAddedMovedKeptSavedOnQuitAndThenDeletedWithItsF
     EXPECT_GT(north, 60.0) << "saved where it stopped, well past the 50 m it was placed at";
 
     FlySession& second = Start(again);
-    again.Expect({"Selected #1 of 1: Cat"}).Type("x").Expect({"remove the last object"});
+    again.Expect({"Selected #0 of 1: Cat"}).Type("x").Expect({"remove the last object"});
     again.Type("y").Wait(100).Expect({"Nothing selected"});
     second.Run();
     EXPECT_FALSE(fs::exists(folder + "/scenery-001.tsc"));
@@ -142,8 +142,8 @@ TEST_F(FlySessionTest, TheAircraftSlewsTheMapZoomsAndChordsAndBoxesReachTheEdito
     // A second cat beside the aircraft's new place, then back to the first.
     console.Type("D");
     AddCat();
-    console.Type("<").Expect({"Selected #1 of 2: Cat"});
-    console.Press(Key::Of(KeyId::Right, true)).Expect({"Selected #2 of 2: Cat"});
+    console.Type("<").Expect({"Selected #0 of 2: Cat"});
+    console.Press(Key::Of(KeyId::Right, true)).Expect({"Selected #1 of 2: Cat"});
     console.Type("66666666").Wait(1000).Type("c").Check([&] {
         EXPECT_GT(sim::AngleToDegrees(sim.SelectedRecord()->heading), 5.0) << "heading + turned it clockwise";
     });

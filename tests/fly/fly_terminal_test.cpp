@@ -23,9 +23,8 @@ class TavuFly : public flytest::FolderTest {
         close(master);
     }
     // `tavu fly` on a new pseudo-terminal of this size.
-    void Start(winsize size) {
-        std::string command =
-            "TERM=xterm-256color exec " + tavu + " fly --sceneries " + folder + " --language en";
+    void Start(winsize size, const std::string& environment = "TERM=xterm-256color") {
+        std::string command = environment + " exec " + tavu + " fly --sceneries " + folder + " --language en";
         pid = forkpty(&master, nullptr, nullptr, &size);
         if (pid == 0) {
             execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
@@ -81,7 +80,7 @@ TEST_F(TavuFly, APersonAddsAnObjectTheTerminalResizesAndASignalStillSaves) {
     EXPECT_NE(vt.Line(23).find("q quit"), std::string::npos) << vt.Text();
     ASSERT_TRUE(Type("i", "ADDING A NEW OBJECT")) << vt.Text();
     ASSERT_TRUE(Type("\x1b[B\x1b[B\x1b[B\x1b[B\x1b[B\t\x1b[B\x1b[B", "Object: [Cat ")) << vt.Text();
-    ASSERT_TRUE(Type("\r", "Selected #1 of 1: Cat (Animals)")) << vt.Text();
+    ASSERT_TRUE(Type("\r", "Selected #0 of 1: Cat (Animals)")) << vt.Text();
     EXPECT_TRUE(vt.Shows("[a]")) << "the object and the marker on the map\n" << vt.Text();
     ASSERT_TRUE(Type("i", "ADDING A NEW OBJECT")) << vt.Text();
     ASSERT_TRUE(Type("\x1b", "dialog ended: Cancel")) << "a lone Esc is Escape\n" << vt.Text();
@@ -92,7 +91,8 @@ TEST_F(TavuFly, APersonAddsAnObjectTheTerminalResizesAndASignalStillSaves) {
     EXPECT_NE(vt.Line(29).find("q quit"), std::string::npos) << vt.Text();
 
     kill(pid, SIGTERM);
-    EXPECT_EQ(Finish(), 128 + SIGTERM) << output.substr(output.size() - std::min<size_t>(output.size(), 2000));
+    EXPECT_EQ(Finish(), 128 + SIGTERM)
+        << output.substr(output.size() - std::min<size_t>(output.size(), 2000));
     size_t summary = output.find("tavu fly: editor stopped; saved 1 scenery file in " + folder +
                                  ": scenery-001.tsc (1 object)");
     ASSERT_NE(summary, std::string::npos)
@@ -113,6 +113,21 @@ TEST_F(TavuFly, WithoutATerminalItRefusesWithUsageExit) {
     std::string err = flytest::ReadFileText(root + "/err");
     EXPECT_NE(err.find("tavu fly: standard input is not a terminal"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(folder)) << "nothing was started";
+}
+
+// NO_COLOR drops the colours and keeps the rest; a dumb terminal cannot
+// place the cursor, and fly says so instead of drawing garbage.
+TEST_F(TavuFly, HonoursNoColourAndADumbTerminal) {
+    Start({24, 80, 0, 0}, "TERM=xterm-256color NO_COLOR=1");
+    ASSERT_TRUE(ReadUntil("q quit")) << vt.Text();
+    EXPECT_EQ(output.find(";38;2;"), std::string::npos);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(master);
+    output.clear();
+    Start({24, 80, 0, 0}, "TERM=dumb");
+    EXPECT_EQ(Finish(), 2);
+    EXPECT_NE(output.find("tavu fly: TERM=dumb: "), std::string::npos) << output;
 }
 
 }  // namespace

@@ -20,10 +20,7 @@ namespace fs = std::filesystem;
 using toolstest::Placed;
 
 toolstest::CliResult Geo(const std::vector<std::string>& args) {
-    return toolstest::RunCli(args, [](CLI::App& app) {
-        tavu::AddExportCommand(app);
-        tavu::AddImportCommand(app);
-    });
+    return toolstest::RunCli(args, "", tavu::AddGeoCommands);
 }
 
 class GeoCommands : public toolstest::ToolsTest {

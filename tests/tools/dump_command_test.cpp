@@ -57,10 +57,10 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
                      "alt": {"integer": 12, "fraction": 32768}, "altMetres": 12.5, "heading": 16384,
                      "headingDegrees": 90, "pitch": -1820, "pitchDegrees": -9.99755859375, "bankDegrees": 0, "scale": 33554432, "fixedScaleCode": -7,
                      "scalePercent": null, "maxDistance": 1400, "size": 640, "recordTag": 0},
-                    {"name": "Tree  1", "lat": {"fraction": 16384}, "lonDegrees": -45, "headingDegrees": -90,
+                    {"name": "Tree  1", "lat": {"fraction": 16384}, "lonDegrees": -45, "headingDegrees": 270,
                      "scalePercent": 150, "scaleText": "150 %", "reserved1": 43981, "reserved2": 0},
                     {"name": "unknown object", "known": false, "catalogIndex": null, "offset": 200,
-                     "lonDegrees": -180, "headingDegrees": -180,
+                     "lonDegrees": -180, "headingDegrees": 180,
                      "objectKey": "eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee"}]})");
     EXPECT_TRUE(dump["issues"].empty());
     EXPECT_NEAR(dump["records"][0]["latDegrees"].get<double>(), 44.966, 0.001);
@@ -70,7 +70,7 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
          {"magic \"TAVU-SCENERY\", version 1", "(MODIFIED | IN_EDIT | 0x00000100)",
           "record 0 at byte 48: B737 Air France (Aircraft, catalog #0)",
           "record 1 at byte 124: ", "lon 22.5°", "alt 12.5 m", "raw lat 5000000+0/65536", "heading 90°",
-          "heading -90°", "fixed 2^25 (code -7)  (raw 33554432)", "150 %  (raw 43690)",
+          "heading 270°  (raw 0, 0, -16384)", "fixed 2^25 (code -7)  (raw 33554432)", "150 %  (raw 43690)",
           "reserved 0xABCD, 0x0000", "unknown object\n  key       eeee"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
     }
@@ -113,7 +113,7 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
     }
     result = RunCli({"dump", PathOf("nothing.tsc")});
     EXPECT_EQ(result.exit, tavu::EXIT_FAILURE_FOUND);
-    EXPECT_EQ(result.out + result.err, PathOf("nothing.tsc") + ": no such file\n");
+    EXPECT_EQ(result.out + result.err, "tavu dump: " + PathOf("nothing.tsc") + ": no such file\n");
     EXPECT_EQ(RunCli({"dump"}).exit, tavu::EXIT_USAGE);
     EXPECT_EQ(RunCli({"dump", "a.tsc", "b.tsc"}).exit, tavu::EXIT_USAGE);
 

@@ -39,31 +39,20 @@ struct CliResult {
     std::string out, err;
 };
 
-// Parses and runs one tavu command line the way main() does, with the
-// standard streams captured; `more` adds commands kept out of this program.
-inline CliResult RunCli(const std::vector<std::string>& args, void (*more)(CLI::App&) = nullptr) {
-    int exit = -1;
+// Runs one tavu command line the way main() does, with the standard streams
+// captured and `input` as standard input; `more` adds commands kept out of
+// this program.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& input = "",
+                        void (*more)(CLI::App&) = nullptr) {
     std::ostringstream out, err;
+    std::istringstream in(input);
     std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
     std::streambuf* oldErr = std::cerr.rdbuf(err.rdbuf());
-    tavu::ExitStatus() = tavu::EXIT_OK;
-    CLI::App app{"tavu"};
-    app.require_subcommand(1);
-    tavu::AddCatalogCommand(app);
-    tavu::AddDumpCommand(app);
-    tavu::AddCheckCommand(app);
-    tavu::AddMapCommand(app);
-    if (more != nullptr) {
-        more(app);
-    }
-    try {
-        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them last first
-        exit = tavu::ExitStatus();
-    } catch (const CLI::ParseError& e) {
-        exit = app.exit(e, out, err) == 0 ? tavu::EXIT_OK : tavu::EXIT_USAGE;
-    }
+    std::streambuf* oldIn = std::cin.rdbuf(in.rdbuf());
+    int exit = tavu::RunCommandLine(args, out, err, nullptr, more);
     std::cout.rdbuf(oldOut);
     std::cerr.rdbuf(oldErr);
+    std::cin.rdbuf(oldIn);
     return {exit, out.str(), err.str()};
 }
 

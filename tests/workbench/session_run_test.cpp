@@ -131,7 +131,7 @@ Outcome Tavu(const std::string& arguments, const std::string& errPath) {
     return outcome;
 }
 
-// `tavu run`: the transcript on standard output, "SCRIPT:LINE: message" on
+// `tavu run`: the transcript on standard output, "tavu run: SCRIPT:LINE: message" on
 // standard error; exit 0 when the session passes, 1 on a script error, 2 on
 // a usage error.
 TEST_F(Sessions, TavuRunExitCodesAndErrors) {
@@ -140,12 +140,13 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
     std::ofstream(script) << "start\nframes 10\nkye Ctrl+Up\n";
     Outcome outcome = Tavu(run, err);
     EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_EQ(outcome.err, script + ":3: unknown statement \"kye\"\n");
+    EXPECT_EQ(outcome.err, "tavu run: " + script + ":3: unknown statement \"kye\"\n");
     EXPECT_FALSE(fs::exists(folder)) << "nothing ran";
     std::ofstream(script) << "start\nexpect objects 2\n";
     outcome = Tavu(run, err);
     EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_EQ(outcome.err, script + ":2: expect objects 2: no scenery is current (0 objects)\n");
+    EXPECT_EQ(outcome.err,
+              "tavu run: " + script + ":2: expect objects 2: no scenery is current (0 objects)\n");
     std::ofstream(script) << "language en\n" << kOneElephant << "expect objects 1\n";
     outcome = Tavu(run, err);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
@@ -180,16 +181,32 @@ TEST_F(Sessions, TavuRunExitCodesAndErrors) {
          {run + " --language fr", "run " + root + "/none.session", run.substr(0, 3)}) {
         EXPECT_EQ(Tavu(usage, err).exitCode, 2) << usage;
     }
+    // A script on standard input, a language in any case. The temporary
+    // folder goes when no scenery file is left in it, and is named when kept.
+    for (const std::string& text : {std::string("start\nstop\n"), kOneElephant}) {
+        std::ofstream(script) << text;
+        outcome = Tavu("run - --language IT < " + script, err);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_NE(outcome.out.find("language Italian"), std::string::npos) << outcome.out;
+        const size_t at = outcome.out.find("/tmp/tavu-session-");
+        const std::string made = outcome.out.substr(at, outcome.out.find_first_of(" \n", at) - at);
+        const bool kept = text == kOneElephant;
+        EXPECT_NE(outcome.out.find(kept ? "sceneries kept in " + made + "\n" : made + " is removed\n"),
+                  std::string::npos);
+        EXPECT_EQ(fs::exists(made + "/scenery-001.tsc"), kept) << made;
+        fs::remove_all(made);
+    }
     // What cannot be a script is refused unread.
     fs::resize_file(script, (1 << 20) + 1);
     const std::pair<std::string, std::string> refused[] = {
         {root, "not a regular file (a directory)"},
         {"/dev/zero", "not a regular file (a device)"},
-        {script, "file is 1048577 bytes, larger than the limit of 1048576 bytes"}};
+        {script, "file is 1048577 bytes, larger than the limit of 1048576 bytes"},
+        {"- < " + script, "standard input holds more than the limit of 1048576 bytes"}};
     for (const auto& [path, why] : refused) {
         outcome = Tavu("run " + path + " --sceneries " + folder, err);
         EXPECT_EQ(outcome.exitCode, 2) << path;
-        EXPECT_EQ(outcome.err, "tavu run: " + path + ": " + why + "\n");
+        EXPECT_EQ(outcome.err, "tavu run: " + path.substr(0, path.find(' ')) + ": " + why + "\n");
     }
 }
 

@@ -285,7 +285,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
 void AddCheckCommand(CLI::App& app) {
     auto options = std::make_shared<CheckOptions>();
     auto* command = app.add_subcommand("check", "Check scenery files and say what is wrong, and where");
-    command->add_option("FILE", options->files, "Scenery files (.tsc)")->required();
+    command->add_option("FILE", options->files, "Scenery files (.tsc); - reads standard input")->required();
     auto* json = command->add_flag("--json", options->json,
                                    "Print the findings as JSON: per file its counts, every kind of issue "
                                    "with its count, and the issues listed as in the text");

@@ -105,7 +105,7 @@ void WriteRecordText(size_t index, const ObjectRecord& record, std::ostream& out
     out << "            raw lat " << RawPosition(record.lat) << "  lon " << RawPosition(record.lon) << "  alt "
         << RawPosition(record.alt) << "\n";
     out << "  angles    pitch " << Degrees(AngleDegrees(record.pitch)) << "  bank "
-        << Degrees(AngleDegrees(record.bank)) << "  heading " << Degrees(AngleDegrees(record.heading)) << "  (raw "
+        << Degrees(AngleDegrees(record.bank)) << "  heading " << Degrees(HeadingDegrees(record.heading)) << "  (raw "
         << record.pitch << ", " << record.bank << ", " << record.heading << ")\n";
     out << "  scale     " << ReadScale(record.scale).text << "  (raw " << record.scale << ")\n";
     out << "  range     " << record.maxDistance << " m  size " << record.size << "  tag " << Hex32(record.recordTag)
@@ -150,7 +150,7 @@ public:
         Number("heading", record.heading);
         Double("pitchDegrees", AngleDegrees(record.pitch));
         Double("bankDegrees", AngleDegrees(record.bank));
-        Double("headingDegrees", AngleDegrees(record.heading));
+        Double("headingDegrees", HeadingDegrees(record.heading));
         Number("scale", record.scale);
         String("scaleText", scale.text);
         if (scale.kind == ScaleReading::Kind::Percent) {
@@ -343,7 +343,7 @@ void WriteDumpJson(const LoadedScenery& scenery, std::ostream& out, Progress* pr
 int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
     LoadedScenery scenery = LoadScenery(options.file);
     if (!scenery.read()) {
-        err << options.file << ": " << scenery.readError << "\n";
+        err << "tavu dump: " << options.file << ": " << scenery.readError << "\n";
         return EXIT_FAILURE_FOUND;
     }
     {
@@ -356,7 +356,7 @@ int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
         }
     }
     if (!scenery.file.ok()) {
-        err << options.file << ": " << scenery.file.ErrorCount()
+        err << "tavu dump: " << options.file << ": " << scenery.file.ErrorCount()
             << (scenery.file.ErrorCount() == 1 ? " error" : " errors") << "\n";
         return EXIT_FAILURE_FOUND;
     }
@@ -366,7 +366,7 @@ int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
 void AddDumpCommand(CLI::App& app) {
     auto options = std::make_shared<DumpOptions>();
     auto* command = app.add_subcommand("dump", "Show every field of a scenery file, raw and in readable units");
-    command->add_option("FILE", options->file, "The scenery file (.tsc)")->required();
+    command->add_option("FILE", options->file, "The scenery file (.tsc); - reads standard input")->required();
     command->add_flag("--json", options->json, "Print JSON with the raw field values too");
     command->footer(
         "Records are written as they are read: a large file's dump starts at once and takes little memory.\n"

@@ -116,7 +116,7 @@ void AddFlyCommand(CLI::App& app) {
     command
         ->add_option("--language", args->language,
                      "Language of boxes and dialogs (default: the environment's)")
-        ->check(CLI::IsMember({"en", "it", "de"}));
+        ->transform(CLI::IsMember({"en", "it", "de"}, CLI::ignore_case));
     auto* lat = command->add_option("--lat", args->lat, "Aircraft latitude in degrees (default: Lugano-Agno)")
                     ->check(CLI::Range(-90.0, 90.0));
     auto* lon = command->add_option("--lon", args->lon, "Aircraft longitude in degrees")

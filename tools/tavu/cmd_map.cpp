@@ -447,7 +447,7 @@ void WriteObjects(std::ostream& svg, std::span<const MapScenery> sceneries, cons
     for (const Drawn& object : drawn) {
         const ObjectRecord& record = object.scenery->records[object.index];
         ObjectLook look = LookOf(record);
-        double heading = AngleDegrees(record.heading);
+        double heading = HeadingDegrees(record.heading);
         svg << "<g class=\"object\" data-group=\"" << look.group << "\" transform=\"translate(" << Px(object.x)
             << "," << Px(object.y) << ")\">";
         svg << "<title>" << XmlText(look.name) << " - " << XmlText(object.scenery->name) << " record "
@@ -733,13 +733,13 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
     for (const std::string& path : options.files) {
         LoadedScenery loaded = LoadScenery(path);
         if (!loaded.read()) {
-            err << path << ": not drawn: " << loaded.readError << "\n";
+            err << "tavu map: " << path << ": not drawn: " << loaded.readError << "\n";
             skipped = true;
             continue;
         }
         if (!loaded.file.ok()) {
             size_t more = loaded.file.ErrorCount() - 1;
-            err << path << ": not drawn: " << loaded.file.FirstError()->message;
+            err << "tavu map: " << path << ": not drawn: " << loaded.file.FirstError()->message;
             if (more > 0) {
                 err << " (and " << more << " more " << (more == 1 ? "error" : "errors") << ")";
             }
@@ -775,7 +775,7 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
         out << svg;
     } else {
         if (int error = WriteWhole(options.output, svg); error != 0) {
-            err << options.output << ": cannot write the map: " << strerror(error) << "\n";
+            err << "tavu map: " << options.output << ": cannot write the map: " << strerror(error) << "\n";
             return EXIT_FAILURE_FOUND;
         }
         out << options.output << ": " << Plural(total, "object") << " from " << Plural(sceneries.size(), "scenery file")

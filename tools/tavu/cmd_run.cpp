@@ -2,6 +2,7 @@
 // its transcript on standard output and the first error on standard error.
 #include <signal.h>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "sim/scenery_file.h"
 #include "sim/session.h"
 #include "tools/tavu/commands.h"
+#include "tools/tavu/scenery_info.h"
 
 namespace tavu {
 
@@ -37,9 +39,27 @@ void OnInterrupt(int signal) {
 // A script is a few hundred lines; anything near this is not one.
 constexpr size_t kMaxScriptBytes = size_t{1} << 20;
 
+// A temporary folder the session made is removed when it holds nothing
+// worth keeping, and named when it does, so /tmp does not fill up with them.
+void KeepOrRemove(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    bool empty = true;
+    for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+        empty = empty && it->path().filename() == sim::kSceneryLockName;
+    }
+    if (code || !empty) {
+        std::cout << "sceneries kept in " << sim::Printable(folder) << "\n";
+    } else if (fs::remove_all(folder, code) != static_cast<std::uintmax_t>(-1) && !code) {
+        std::cout << "no scenery files left: the temporary folder " << sim::Printable(folder) << " is removed\n";
+    }
+}
+
 int Run(const RunArguments& args) {
     std::string why;
-    std::optional<std::vector<uint8_t>> bytes = sim::ReadFileBytes(args.script, kMaxScriptBytes, &why);
+    std::optional<std::vector<uint8_t>> bytes = args.script == kStandardInput
+                                                    ? ReadStandardInput(kMaxScriptBytes, &why)
+                                                    : sim::ReadFileBytes(args.script, kMaxScriptBytes, &why);
     if (!bytes) {
         std::cerr << sim::Printable("tavu run: " + args.script + ": " + why) << "\n";
         return EXIT_USAGE;
@@ -49,7 +69,7 @@ int Run(const RunArguments& args) {
     sim::SessionError error;
     std::optional<sim::SessionScript> script = sim::ParseSession(text, &error);
     if (!script) {
-        std::cerr << error.Format(args.script) << "\n";
+        std::cerr << "tavu run: " << error.Format(args.script) << "\n";
         return EXIT_FAILURE_FOUND;
     }
 
@@ -72,13 +92,16 @@ int Run(const RunArguments& args) {
 
     std::cout << "tavu run " << args.script << std::endl;
     sim::SessionResult result = sim::RunSession(*script, options, std::cout);
+    if (result.folderIsTemporary) {
+        KeepOrRemove(result.sceneryFolder);
+    }
     std::cout.flush();
     if (result.folderInUse) {
         std::cerr << "tavu run: " << sim::Printable(result.error->message) << "\n";
         return EXIT_USAGE;
     }
     if (result.error && result.interruptedBy == 0) {
-        std::cerr << result.error->Format(args.script) << "\n";
+        std::cerr << "tavu run: " << result.error->Format(args.script) << "\n";
     }
     for (const std::string& failure : result.failedWrites) {
         std::cerr << "tavu run: " << failure << "\n";
@@ -101,8 +124,9 @@ void AddRunCommand(CLI::App& app) {
     auto* command = app.add_subcommand(
         "run", "Run an editing session script against the emulated simulator and print its transcript");
     command
-        ->add_option("SCRIPT", args->script,
-                     "The session script: a text file of at most 1 MiB (see docs/sessions.md)")
+        ->add_option(
+            "SCRIPT", args->script,
+            "The session script: a text file of at most 1 MiB (see docs/sessions.md); - reads standard input")
         ->required();
     args->sceneriesOption = command->add_option(
         "--sceneries", args->sceneries,
@@ -112,7 +136,7 @@ void AddRunCommand(CLI::App& app) {
             ->add_option(
                 "--language", args->language,
                 "Language of boxes and dialogs: en, it or de; wins over the script's `language` statement")
-            ->check(CLI::IsMember({"en", "it", "de"}));
+            ->transform(CLI::IsMember({"en", "it", "de"}, CLI::ignore_case));
     command
         ->add_option("--module", args->module,
                      "Run this build of TAVUEdit.dll (e.g. build/windows/TAVUEdit.dll) under x86 emulation "

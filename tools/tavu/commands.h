@@ -3,6 +3,9 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
 
 namespace tavu {
 
@@ -23,5 +26,14 @@ void AddDumpCommand(CLI::App& app);
 void AddCheckCommand(CLI::App& app);
 void AddMapCommand(CLI::App& app);
 void AddFlyCommand(CLI::App& app);
+void AddDiffCommand(CLI::App& app);
+
+// Runs one command line (the arguments after the program's name) as `tavu`
+// does: every command, `help [COMMAND]` and `--version`; a bad argument is
+// reported on `err` as `tavu COMMAND: what is wrong`, with a suggestion for
+// an unknown command or option, and gives EXIT_USAGE. `ran` gets the command
+// named, empty when none; `more` adds commands that live outside this library.
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   std::string* ran = nullptr, void (*more)(CLI::App&) = nullptr);
 
 }  // namespace tavu

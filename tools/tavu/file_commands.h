@@ -1,4 +1,4 @@
-// The scenery file tools behind `tavu catalog`, `dump`, `check` and `map`.
+// The scenery file tools behind `tavu catalog`, `dump`, `check`, `diff` and `map`.
 // Each Run function is what its subcommand's callback calls: it writes to the
 // streams it is given and returns the exit code. The pieces that work on
 // bytes alone are public too, for the tests and the fuzz target.
@@ -59,6 +59,13 @@ inline constexpr size_t kListedPerKind = 20;
 void CheckScenery(const sim::SceneryFile& file, const std::function<void(sim::SceneryFileIssue&&)>& sink,
                   Progress* progress = nullptr);
 std::vector<sim::SceneryFileIssue> CheckScenery(const sim::SceneryFile& file);
+
+// tavu diff
+struct DiffOptions {
+    std::string a, b;
+    bool json = false;
+};
+int RunDiff(const DiffOptions& options, std::ostream& out, std::ostream& err);
 
 // tavu map
 struct MapOptions {

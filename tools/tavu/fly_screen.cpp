@@ -171,7 +171,7 @@ void AppendColour(std::string& out, int base, uint32_t colour) {
     out += buffer;
 }
 
-void AppendStyle(std::string& out, const Style& style) {
+void AppendStyle(std::string& out, const Style& style, bool colour) {
     out += "\x1b[0";
     if (style.attr & ATTR_BOLD) {
         out += ";1";
@@ -185,10 +185,10 @@ void AppendStyle(std::string& out, const Style& style) {
     if (style.attr & ATTR_REVERSE) {
         out += ";7";
     }
-    if (style.fg != kDefaultColour) {
+    if (colour && style.fg != kDefaultColour) {
         AppendColour(out, 38, style.fg);
     }
-    if (style.bg != kDefaultColour) {
+    if (colour && style.bg != kDefaultColour) {
         AppendColour(out, 48, style.bg);
     }
     out += 'm';
@@ -202,7 +202,7 @@ void AppendMove(std::string& out, int x, int y) {
 
 }  // namespace
 
-std::string RenderAnsi(const Screen& now, const Screen* before) {
+std::string RenderAnsi(const Screen& now, const Screen* before, bool colour) {
     bool full = before == nullptr || before->width() != now.width() || before->height() != now.height();
     std::string out;
     if (full) {
@@ -232,7 +232,7 @@ std::string RenderAnsi(const Screen& now, const Screen* before) {
                 }
                 const Cell& cell = now.At(x, y);
                 if (!styled || !(cell.style == current)) {
-                    AppendStyle(out, cell.style);
+                    AppendStyle(out, cell.style, colour);
                     current = cell.style;
                     styled = true;
                 }

@@ -83,8 +83,9 @@ std::string Clip(std::string_view utf8, int width);
 
 // The escape sequences that turn what `before` shows into `now`: only the
 // cells that changed, or the whole screen when before is null or of another
-// size.
-std::string RenderAnsi(const Screen& now, const Screen* before);
+// size. Without `colour` the styles keep their attributes (bold, reverse...)
+// and lose their colours.
+std::string RenderAnsi(const Screen& now, const Screen* before, bool colour = true);
 
 // 0xRRGGBB from "#rrggbb"; kDefaultColour for anything else.
 uint32_t ParseColour(std::string_view hex);

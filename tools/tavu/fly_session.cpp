@@ -505,7 +505,7 @@ void FlySession::DrawStatus(Screen& screen, int top) {
             FormatNumber(std::round(distance), 0) + " m" +
             (distance < 0.5 ? ""
                             : std::string(" ") + kCompass[Octant(std::atan2(east, north) * 180.0 / kPi)]);
-        selection = "Selected #" + std::to_string(sim_->SelectedIndex() + 1) + " of " +
+        selection = "Selected #" + std::to_string(sim_->SelectedIndex()) + " of " +
                     std::to_string(header->count) + ": " + name + ", " + where;
         sim::RecordAngles angles = sim::AnglesOf(*record);
         details = "  scale " + ReadScale(record->scale).text + "  range " +

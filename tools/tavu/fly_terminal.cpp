@@ -109,6 +109,10 @@ std::unique_ptr<TerminalConsole> TerminalConsole::Open(int inFd, int outFd, std:
         *error = "standard input is not a terminal";
         return nullptr;
     }
+    if (const char* term = getenv("TERM"); term != nullptr && strcmp(term, "dumb") == 0) {
+        *error = "TERM=dumb: this terminal cannot place the cursor to draw the map";
+        return nullptr;
+    }
     if (!isatty(outFd)) {
         *error = "standard output is not a terminal";
         return nullptr;
@@ -264,7 +268,10 @@ void TerminalConsole::Show(const Screen& screen) {
     if (restored_) {
         return;
     }
-    std::string out = RenderAnsi(screen, painted_ ? &last_ : nullptr);
+    // https://no-color.org: a set, non-empty NO_COLOR turns colours off.
+    const char* noColour = getenv("NO_COLOR");
+    std::string out =
+        RenderAnsi(screen, painted_ ? &last_ : nullptr, noColour == nullptr || *noColour == '\0');
     WriteAll(outFd_, out.data(), out.size());
     last_ = screen;
     painted_ = true;

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "tools/tavu/commands.h"
 #include "tools/tavu/geo/geo_commands.h"
@@ -46,15 +48,14 @@ class RecordingBuffer : public std::streambuf {
 // Output that never arrived (a full disk, a closed descriptor) fails the
 // command like any other failure: flush what is left and say why. A command
 // that already failed keeps its own code.
-int CheckStandardOutput(const CLI::App& app, int status, const RecordingBuffer& buffer) {
+int CheckStandardOutput(const std::string& command, int status, const RecordingBuffer& buffer) {
     errno = 0;
     bool failed = fflush(stdout) != 0;
     int error = buffer.error != 0 ? buffer.error : errno;
     if (!failed && !ferror(stdout) && buffer.error == 0 && std::cout) {
         return status;
     }
-    auto ran = app.get_subcommands();
-    std::string name = ran.empty() ? "tavu" : "tavu " + ran.front()->get_name();
+    std::string name = command.empty() ? "tavu" : "tavu " + command;
     fprintf(stderr, "%s: cannot write standard output: %s\n", name.c_str(),
             strerror(error != 0 ? error : EIO));
     return status == tavu::EXIT_OK ? tavu::EXIT_FAILURE_FOUND : status;
@@ -65,28 +66,11 @@ int CheckStandardOutput(const CLI::App& app, int status, const RecordingBuffer& 
 int main(int argc, char** argv) {
     RecordingBuffer out(std::cout.rdbuf());
     std::streambuf* original = std::cout.rdbuf(&out);
-    CLI::App app{"tavu - the TAVU scenery editor's workbench: editing sessions and scenery file tools"};
-    app.require_subcommand(1);
-    app.set_help_all_flag("--help-all", "Show every subcommand's help");
-    app.footer(
-        "Every command exits with 1 when its standard output cannot be written (unless it already\n"
-        "failed with another code), and with 2 on bad arguments.\n");
-    tavu::AddRunCommand(app);
-    tavu::AddFlyCommand(app);
-    tavu::AddCatalogCommand(app);
-    tavu::AddDumpCommand(app);
-    tavu::AddCheckCommand(app);
-    tavu::AddMapCommand(app);
-    tavu::AddExportCommand(app);
-    tavu::AddImportCommand(app);
-    int status;
-    try {
-        app.parse(argc, argv);
-        status = tavu::ExitStatus();
-    } catch (const CLI::ParseError& e) {
-        status = app.exit(e) == 0 ? tavu::EXIT_OK : tavu::EXIT_USAGE;
-    }
+    std::string command;
+    int status =
+        tavu::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, &command,
+                                        tavu::AddGeoCommands);
     std::cout.flush();
     std::cout.rdbuf(original);
-    return CheckStandardOutput(app, status, out);
+    return CheckStandardOutput(command, status, out);
 }

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <filesystem>
+#include <iostream>
 #include <numbers>
 #include <system_error>
 
@@ -16,9 +17,36 @@
 
 namespace tavu {
 
+std::optional<std::vector<uint8_t>> ReadStandardInput(size_t limit, std::string* error) {
+    std::vector<uint8_t> bytes;
+    char chunk[65536];
+    while (std::cin.read(chunk, sizeof chunk) || std::cin.gcount() > 0) {
+        const auto got = static_cast<size_t>(std::cin.gcount());
+        if (got > limit - bytes.size()) {
+            *error = "standard input holds more than the limit of " + std::to_string(limit) + " bytes";
+            return std::nullopt;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    if (std::cin.bad()) {
+        *error = "cannot read standard input";
+        return std::nullopt;
+    }
+    std::cin.clear();  // at its end: a second "-" reads nothing, not an error
+    return bytes;
+}
+
 LoadedScenery LoadScenery(const std::string& path, size_t limit) {
     LoadedScenery loaded;
     loaded.path = path;
+    if (path == kStandardInput) {
+        std::optional<std::vector<uint8_t>> bytes = ReadStandardInput(limit, &loaded.readError);
+        if (bytes) {
+            loaded.bytes = std::move(*bytes);
+            loaded.file = sim::ReadSceneryFile(loaded.bytes);
+        }
+        return loaded;
+    }
     namespace fs = std::filesystem;
     std::error_code code;
     fs::file_status status = fs::status(path, code);
@@ -140,6 +168,8 @@ double LatitudeDegrees(double metresNorth) { return metresNorth / sim::kEarthRad
 double LongitudeDegrees(double lonUnits) { return lonUnits * 360.0 / sim::kLonUnitsPerTurn; }
 
 double AngleDegrees(int16_t angle) { return angle * 360.0 / 65536.0; }
+
+double HeadingDegrees(int16_t angle) { return static_cast<uint16_t>(angle) * 360.0 / 65536.0; }
 
 int FixedCodeExponent(int32_t code) {
     // Same arithmetic as the encoder: 0x80000000 >> ((-1 - p) mod 32).

@@ -29,7 +29,12 @@ struct LoadedScenery {
     bool read() const { return readError.empty(); }
 };
 
-// Reads and decodes one file; never throws for anything on disk.
+// A file named "-" is standard input, read to its end.
+inline constexpr char kStandardInput[] = "-";
+std::optional<std::vector<uint8_t>> ReadStandardInput(size_t limit, std::string* error);
+
+// Reads and decodes one file (or standard input); never throws for anything
+// on disk.
 LoadedScenery LoadScenery(const std::string& path, size_t limit = kMaxToolFileBytes);
 
 // True when the file starts with the magic and the known version and holds
@@ -63,7 +68,8 @@ std::string Hex32(uint32_t value);          // "0x0000ABCD"
 double PositionValue(const Position48& position);  // integer + fraction / 65536
 double LatitudeDegrees(double metresNorth);
 double LongitudeDegrees(double lonUnits);
-double AngleDegrees(int16_t angle);  // signed, (-180, 180]
+double AngleDegrees(int16_t angle);    // signed, [-180, 180): pitch and bank
+double HeadingDegrees(int16_t angle);  // [0, 360): every heading a person reads
 
 // A record's scale read back as the editor's settings: a percent the editor
 // can set (1..2000) when one gives exactly this value, else a fixed-scale

@@ -403,4 +403,9 @@ void AddImportCommand(CLI::App& app) {
     command->callback([options] { ExitStatus() = RunImport(*options, std::cout, std::cerr); });
 }
 
+void AddGeoCommands(CLI::App& app) {
+    AddExportCommand(app);
+    AddImportCommand(app);
+}
+
 }  // namespace tavu

@@ -16,6 +16,7 @@ namespace tavu {
 
 void AddExportCommand(CLI::App& app);
 void AddImportCommand(CLI::App& app);
+void AddGeoCommands(CLI::App& app);  // both
 
 struct ExportOptions {
     std::vector<std::string> files;
