@@ -110,6 +110,7 @@ TEST_F(GeoCommands, ABoxAcrossTheAntimeridianBecomesTwoPolygonsOneOnEachSide) {
 }
 
 TEST_F(GeoCommands, ASwissGridPointLandsWhereItsDegreesSay) {
+    GDALAllRegister();  // the test may run alone, before any command registered the drivers
     GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
     std::unique_ptr<GDALDataset> data(
         gpkg->Create(PathOf("lv95.gpkg").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
