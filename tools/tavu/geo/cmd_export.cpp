@@ -106,21 +106,21 @@ bool Replaceable(GDALDriver* driver, const std::string& path, std::ostream& err)
     return true;
 }
 
-struct FieldSpec {
+struct FieldKind {
     const char* name;
     OGRFieldType type;
 };
-constexpr FieldSpec kObjectFields[] = {
+constexpr FieldKind kObjectFields[] = {
     {"scenery", OFTString},   {"record", OFTInteger},         {"name", OFTString},   {"group", OFTString},
     {"objectKey", OFTString}, {"heading", OFTReal},           {"pitch", OFTReal},    {"bank", OFTReal},
     {"scale", OFTInteger},    {"fixedScaleCode", OFTInteger}, {"range", OFTInteger}, {"size", OFTInteger},
     {"tag", OFTInteger64},
 };
-constexpr FieldSpec kBoundsFields[] = {{"scenery", OFTString}, {"objects", OFTInteger}};
+constexpr FieldKind kBoundsFields[] = {{"scenery", OFTString}, {"objects", OFTInteger}};
 
-bool AddFields(OGRLayer* layer, std::span<const FieldSpec> fields) {
-    for (const FieldSpec& spec : fields) {
-        OGRFieldDefn field(spec.name, spec.type);
+bool AddFields(OGRLayer* layer, std::span<const FieldKind> fields) {
+    for (const FieldKind& kind : fields) {
+        OGRFieldDefn field(kind.name, kind.type);
         if (layer->CreateField(&field) != OGRERR_NONE) {
             return false;
         }
@@ -141,7 +141,7 @@ char** LayerOptions(GDALDriver* driver, bool points) {
 }
 
 OGRLayer* MakeLayer(GDALDataset* dataset, GDALDriver* driver, const char* name, OGRSpatialReference* srs,
-                    OGRwkbGeometryType type, std::span<const FieldSpec> fields) {
+                    OGRwkbGeometryType type, std::span<const FieldKind> fields) {
     char** options = LayerOptions(driver, type == wkbPoint25D);
     OGRLayer* layer = dataset->CreateLayer(name, srs, type, options);
     CSLDestroy(options);
