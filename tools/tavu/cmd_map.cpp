@@ -1032,8 +1032,8 @@ std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& sty
                       style.showProgress ? Progress::StandardErrorTerminal() : nullptr);
 
     Svg svg;
-    // About what a symbol takes; a little more with details or labels.
-    svg.Reserve(16384 + total * (details ? 200 : 48));
+    // Room for the longest symbol, so that the text is never copied to grow.
+    svg.Reserve(16384 + total * (details ? 200 : 64));
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
         << Px(kCanvasWidth) << "\" height=\"" << Px(kCanvasHeight) << "\" viewBox=\"0 0 " << Px(kCanvasWidth) << " "
