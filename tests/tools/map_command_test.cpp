@@ -279,6 +279,7 @@ TEST_F(Map, DamagedFilesAreLeftOutAndFailTheRun) {
     EXPECT_EQ(Symbols(RunCli({"map", good, "-o", "-"}).out).size(), 2u) << "to standard output";
     EXPECT_EQ(RunCli({"map", good}).exit, tavu::EXIT_USAGE) << "no -o";
     EXPECT_EQ(RunCli({"map", good, "-o", PathOf("x.svg"), "--labels", "--no-labels"}).exit, tavu::EXIT_USAGE);
+    EXPECT_EQ(RunCli({"map", good, "-o", PathOf("x.svg"), "--max-labels", "-1"}).exit, tavu::EXIT_USAGE);
 
     // A map never replaces a scenery: an input by any name, or another
     // scenery file. Failed writes leave no temporary file behind.

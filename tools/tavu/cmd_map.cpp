@@ -1164,7 +1164,7 @@ void AddMapCommand(CLI::App& app) {
     labels->excludes(noLabels);
     command->add_option("--max-labels", options->maxLabels, "Draw at most this many labels")
         ->default_val(kMaxLabels)
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Range(0, 1000000));
     command->add_option("--title", options->title, "The map's title (default: from the file names)");
     command->add_flag("--fit-bounds", options->fitBounds,
                       "Frame the scenery bounds too, not only the objects (the bounds reach far past them)");
