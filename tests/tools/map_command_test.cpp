@@ -1,6 +1,7 @@
 // tavu map: a well-formed SVG with one symbol per object, placed inside the
 // map, turned by its heading and coloured by its group, labelled where
-// labels fit, and across the antimeridian.
+// labels fit and never overlapping, with axes in degrees, and across the
+// antimeridian.
 #include <array>
 #include <map>
 #include <numbers>
