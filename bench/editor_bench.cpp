@@ -197,3 +197,4 @@ void AddObjectAt(benchmark::State& s) {
 BENCHMARK(AddObjectAt)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond)->Iterations(20);
 
 }  // namespace
+

@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::ostringstream text;
     tavu::WriteDumpText(scenery, text);
-    std::string json =
-        tavu::DumpJson(scenery).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    Require(!json.empty());
+    std::ostringstream json;
+    tavu::WriteDumpJson(scenery, json);
+    Require(nlohmann::json::accept(json.str()));
 
     std::vector<ObjectRecord> records = tavu::ReadableRecords(scenery.bytes, file);
     Require(tavu::RecordOffset(records.size()) <= size || records.empty());

@@ -48,16 +48,17 @@ class Checker {
 public:
     explicit Checker(SceneryFile& file) : file_(file) {}
 
-    void Error(size_t offset, int record, std::string message) {
-        Add(SceneryFileIssue::Severity::Error, offset, record, std::move(message));
+    void Error(const char* kind, size_t offset, int record, std::string message) {
+        Add(SceneryFileIssue::Severity::Error, kind, offset, record, std::move(message));
     }
-    void Warning(size_t offset, int record, std::string message) {
-        Add(SceneryFileIssue::Severity::Warning, offset, record, std::move(message));
+    void Warning(const char* kind, size_t offset, int record, std::string message) {
+        Add(SceneryFileIssue::Severity::Warning, kind, offset, record, std::move(message));
     }
 
 private:
-    void Add(SceneryFileIssue::Severity severity, size_t offset, int record, std::string message) {
-        file_.issues.push_back({severity, offset, record, std::move(message)});
+    void Add(SceneryFileIssue::Severity severity, const char* kind, size_t offset, int record,
+             std::string message) {
+        file_.issues.push_back({severity, offset, record, std::move(message), kind});
     }
     SceneryFile& file_;
 };
@@ -68,7 +69,7 @@ bool CheckMagic(std::span<const uint8_t> bytes, Checker& check) {
     constexpr size_t kMagicBytes = sizeof kSceneryMagic - 1;
     for (size_t i = 0; i < kMagicBytes && i < bytes.size(); ++i) {
         if (bytes[i] != static_cast<uint8_t>(kSceneryMagic[i])) {
-            check.Error(i, -1,
+            check.Error("magic", i, -1,
                         "not a scenery file: byte " + std::to_string(i) +
                             " differs from the magic \"" + kSceneryMagic + "\" the file must start with");
             return false;
@@ -94,7 +95,7 @@ SceneryHeaderFields DecodeHeader(std::span<const uint8_t> bytes) {
 // is read: true when they do.
 bool CheckSizes(std::span<const uint8_t> bytes, const SceneryHeaderFields& header, Checker& check) {
     if (header.count < 0) {
-        check.Error(FILE_COUNT_OFFSET, -1,
+        check.Error("negative-count", FILE_COUNT_OFFSET, -1,
                     "record count at byte " + std::to_string(FILE_COUNT_OFFSET) + " is " +
                         std::to_string(header.count) + "; a count cannot be negative");
         return false;
@@ -103,7 +104,7 @@ bool CheckSizes(std::span<const uint8_t> bytes, const SceneryHeaderFields& heade
     int64_t needed = int64_t{RECORD_BYTES} * header.count;
     if (header.sizeBytes != needed) {
         int64_t present = static_cast<int64_t>(bytes.size()) - SCENERY_FILE_HEADER_BYTES;
-        check.Error(FILE_SIZE_OFFSET, -1,
+        check.Error("size-word", FILE_SIZE_OFFSET, -1,
                     "size word at byte " + std::to_string(FILE_SIZE_OFFSET) + " is " +
                         std::to_string(header.sizeBytes) + ", but " + Plural(header.count, "record") + " take " +
                         std::to_string(needed) + " bytes (the file holds " + std::to_string(present) +
@@ -114,7 +115,7 @@ bool CheckSizes(std::span<const uint8_t> bytes, const SceneryHeaderFields& heade
     int64_t length = static_cast<int64_t>(bytes.size());
     if (length < end) {
         int record = static_cast<int>((length - SCENERY_FILE_HEADER_BYTES) / RECORD_BYTES);
-        check.Error(bytes.size(), record,
+        check.Error("truncated", bytes.size(), record,
                     "file is truncated: " + Plural(header.count, "record") + " should end at byte " +
                         std::to_string(end) + ", but the file ends at byte " + std::to_string(length) + " (" +
                         Plural(end - length, "byte") + " missing; record " + std::to_string(record) +
@@ -122,7 +123,7 @@ bool CheckSizes(std::span<const uint8_t> bytes, const SceneryHeaderFields& heade
         return false;
     }
     if (length > end) {
-        check.Error(static_cast<size_t>(end), -1,
+        check.Error("too-long", static_cast<size_t>(end), -1,
                     "file is " + Plural(length - end, "byte") + " too long: " +
                         (header.count == 0 ? std::string("the header") : std::string("the last record")) +
                         " ends at byte " + std::to_string(end) + ", the file at byte " + std::to_string(length));
@@ -144,7 +145,7 @@ void CheckRecordConstants(std::span<const uint8_t> bytes, int32_t count, Checker
                 continue;
             }
             if (++faults <= kMaxListedConstantFaults) {
-                check.Error(offset, i,
+                check.Error("constant-word", offset, i,
                             "record " + std::to_string(i) + ": constant word at byte " + std::to_string(offset) +
                                 " is " + Hex16(found) + ", expected " + Hex16(constant.value));
             } else if (firstUnlistedRecord < 0) {
@@ -154,7 +155,7 @@ void CheckRecordConstants(std::span<const uint8_t> bytes, int32_t count, Checker
         }
     }
     if (faults > kMaxListedConstantFaults) {
-        check.Error(firstUnlistedOffset, firstUnlistedRecord,
+        check.Error("constant-words-unlisted", firstUnlistedOffset, firstUnlistedRecord,
                     "and " + Plural(static_cast<int64_t>(faults - kMaxListedConstantFaults), "more wrong constant word") +
                         " from byte " + std::to_string(firstUnlistedOffset) + " (record " +
                         std::to_string(firstUnlistedRecord) + ") on");
@@ -163,12 +164,12 @@ void CheckRecordConstants(std::span<const uint8_t> bytes, int32_t count, Checker
 
 void CheckHeaderWarnings(const SceneryHeaderFields& header, Checker& check) {
     if (header.recordsWord != 0) {
-        check.Warning(FILE_RECORDS_WORD_OFFSET, -1,
+        check.Warning("records-word", FILE_RECORDS_WORD_OFFSET, -1,
                       "records word at byte " + std::to_string(FILE_RECORDS_WORD_OFFSET) + " is " +
                           Hex32(header.recordsWord) + "; it means nothing in a file and the editor writes 0");
     }
     if (header.count > 0 && header.minLat > header.maxLat) {
-        check.Warning(FILE_MIN_LAT_OFFSET, -1,
+        check.Warning("empty-bounds", FILE_MIN_LAT_OFFSET, -1,
                       "bounds are empty (minimum latitude " + std::to_string(header.minLat) + " above maximum " +
                           std::to_string(header.maxLat) + ") although the file holds " +
                           Plural(header.count, "record") + ": the player places it nowhere");
@@ -220,7 +221,7 @@ SceneryFile ReadSceneryFile(std::span<const uint8_t> bytes) {
     }
 
     if (!file.hasHeader) {
-        check.Error(bytes.size(), -1,
+        check.Error("short-file", bytes.size(), -1,
                     "file is " + Plural(static_cast<int64_t>(bytes.size()), "byte") +
                         " long; the prefix and header alone take " + std::to_string(SCENERY_FILE_HEADER_BYTES));
     }
@@ -230,7 +231,7 @@ SceneryFile ReadSceneryFile(std::span<const uint8_t> bytes) {
         return file;
     }
     if (bytes.size() >= SCENERY_PREFIX_BYTES && file.version != kSceneryFormatVersion) {
-        check.Error(FILE_VERSION_OFFSET, -1,
+        check.Error("version", FILE_VERSION_OFFSET, -1,
                     "version word at byte " + std::to_string(FILE_VERSION_OFFSET) + " is " +
                         std::to_string(file.version) + "; only version " + std::to_string(kSceneryFormatVersion) +
                         " is known");

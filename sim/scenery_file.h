@@ -82,6 +82,9 @@ struct SceneryFileIssue {
     size_t offset = 0;  // byte in the file the issue is about
     int record = -1;    // record index, or -1 when it is about no one record
     std::string message;
+    // What is wrong, as a short stable name ("constant-word"): issues of one
+    // kind differ only in where they are and the values they name.
+    const char* kind = "";
 };
 
 struct SceneryFile {

@@ -76,6 +76,39 @@ TEST_F(Check, EachFaultIsReportedOnceAtItsByteWithItsSeverity) {
     }
 }
 
+// Of each kind the first 20 are listed and one line right below counts the
+// rest; two kinds in the same records are counted apart. --json lists the
+// same with every kind's count; --quiet prints nothing.
+TEST_F(Check, RepeatedIssuesAreListedTwentyOfAKind) {
+    std::vector<uint8_t> bytes =
+        testsupport::ReadBytes(Saved(std::vector<ObjectRecord>(22, Placed(5000000, 700000, 0))));
+    for (size_t i = 0; i < 22; ++i) {
+        Put(bytes, 48 + 76 * i + 56, 1, 2);                  // 22 reserved words
+        Put(bytes, 48 + 76 * i + 16, i < 20 ? 12 : 640, 2);  // 20 sizes
+    }
+    std::string path = Written("many.tsc", bytes);
+    toolstest::CliResult text = RunCli({"check", path});
+    EXPECT_EQ(text.exit, 0);
+    EXPECT_EQ(toolstest::Count(text.out, "\n"), 42u) << text.out;
+    EXPECT_NE(text.out.find("record 19: reserved word at byte 1548 is 0x0001; a save writes 0\n" + path +
+                            ": and 2 more of this kind\n"),
+              std::string::npos);
+    EXPECT_TRUE(text.out.ends_with(": ok (22 objects, 42 warnings)\n")) << text.out;
+
+    nlohmann::json json = nlohmann::json::parse(RunCli({"check", "--json", path, PathOf("none.tsc")}).out);
+    EXPECT_EQ(json["files"][0]["kinds"], nlohmann::json::parse(R"([
+        {"kind": "catalog-size", "severity": "warning", "count": 20, "unlisted": 0},
+        {"kind": "reserved-word", "severity": "warning", "count": 22, "unlisted": 2}])"));
+    EXPECT_EQ(json["files"][0]["issues"].size(), 40u);
+    EXPECT_EQ(json["files"][0]["issues"][1]["kind"], "reserved-word");
+    EXPECT_EQ(json["files"][1]["readError"], "no such file");
+    EXPECT_EQ(json["withErrors"], 1);
+
+    EXPECT_EQ(RunCli({"check", "--quiet", path}).out + RunCli({"check", "-q", path, path}).out, "");
+    EXPECT_EQ(RunCli({"check", "-q", PathOf("none.tsc")}).exit, tavu::EXIT_FAILURE_FOUND);
+    EXPECT_EQ(RunCli({"check", "-q", "--json", path}).exit, tavu::EXIT_USAGE);
+}
+
 TEST_F(Check, FilesThatCannotBeReadFailAndManyFilesAreSummed) {
     std::string huge = PathOf("huge.tsc");
     { std::ofstream create(huge); }

@@ -40,6 +40,11 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
     std::string path = Saved({a, b, c}, "three.tsc", MODIFIED | IN_EDIT | 0x100);
     toolstest::CliResult result = RunCli({"dump", path, "--json"});
     ASSERT_EQ(result.exit, 0) << result.err;
+    // Written record by record, it reads exactly as the whole document printed at once.
+    auto expectWhole = [](const std::string& out) {
+        EXPECT_EQ(nlohmann::ordered_json::parse(out).dump(2) + "\n", out);
+    };
+    expectWhole(result.out);
     json dump = json::parse(result.out);
     // Flags MODIFIED | IN_EDIT | 0x100; a record is 76 bytes; bounds reach a
     // record's range south and twice it north.
@@ -103,6 +108,7 @@ TEST_F(Dump, ShowsEveryFieldOfASavedFileAndWhatSurvivesDamage) {
         result = RunCli({"dump", damaged, "--json"});
         EXPECT_EQ(result.exit, tavu::EXIT_FAILURE_FOUND);
         EXPECT_EQ(json::parse(result.out)["records"].size(), records);
+        expectWhole(result.out);
         ExpectFields(json::parse(result.out), fields);
     }
     result = RunCli({"dump", PathOf("nothing.tsc")});

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -34,18 +35,30 @@ int FindGroupByName(const std::string& name);  // -1 when no group has it
 struct DumpOptions {
     std::string file;
     bool json = false;
+    bool progress = false;  // on a terminal's standard error
 };
 int RunDump(const DumpOptions& options, std::ostream& out, std::ostream& err);
-void WriteDumpText(const LoadedScenery& scenery, std::ostream& out);
-nlohmann::ordered_json DumpJson(const LoadedScenery& scenery);
+// Both write each record as it is read, one step of `progress` each.
+class Progress;
+void WriteDumpText(const LoadedScenery& scenery, std::ostream& out, Progress* progress = nullptr);
+// One JSON document, indented by 2.
+void WriteDumpJson(const LoadedScenery& scenery, std::ostream& out, Progress* progress = nullptr);
 
 // tavu check
 struct CheckOptions {
     std::vector<std::string> files;
+    bool json = false;
+    bool quiet = false;     // nothing on stdout; the exit code alone
+    bool progress = false;  // on a terminal's standard error
 };
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
+// Of each kind of issue in a file, this many are listed; a line counts the rest.
+inline constexpr size_t kListedPerKind = 20;
 // Everything the reader reported, then what a save's bounds and the catalog
-// say about the records, in file order within each part.
+// say about the records, in file order within each part; one by one to
+// `sink`, with one step of `progress` per record.
+void CheckScenery(const sim::SceneryFile& file, const std::function<void(sim::SceneryFileIssue&&)>& sink,
+                  Progress* progress = nullptr);
 std::vector<sim::SceneryFileIssue> CheckScenery(const sim::SceneryFile& file);
 
 // tavu map

@@ -59,17 +59,33 @@ bool HeaderIsMeaningful(const sim::SceneryFile& file) {
            file.version == sim::kSceneryFormatVersion;
 }
 
-std::vector<ObjectRecord> ReadableRecords(std::span<const uint8_t> bytes, const sim::SceneryFile& file) {
+size_t ReadableRecordCount(std::span<const uint8_t> bytes, const sim::SceneryFile& file) {
     if (!file.records.empty() || !HeaderIsMeaningful(file)) {
-        return file.records;
+        return file.records.size();
     }
     size_t whole = (bytes.size() - SCENERY_FILE_HEADER_BYTES) / RECORD_BYTES;
     if (file.header.count >= 0) {
         whole = std::min(whole, static_cast<size_t>(file.header.count));
     }
-    std::vector<ObjectRecord> records(whole);
-    if (whole > 0) {
-        memcpy(records.data(), bytes.data() + SCENERY_FILE_HEADER_BYTES, whole * RECORD_BYTES);
+    return whole;
+}
+
+ObjectRecord ReadableRecord(std::span<const uint8_t> bytes, const sim::SceneryFile& file, size_t index) {
+    if (!file.records.empty()) {
+        return file.records[index];
+    }
+    ObjectRecord record;
+    memcpy(&record, bytes.data() + RecordOffset(index), RECORD_BYTES);
+    return record;
+}
+
+std::vector<ObjectRecord> ReadableRecords(std::span<const uint8_t> bytes, const sim::SceneryFile& file) {
+    if (!file.records.empty()) {
+        return file.records;
+    }
+    std::vector<ObjectRecord> records(ReadableRecordCount(bytes, file));
+    if (!records.empty()) {
+        memcpy(records.data(), bytes.data() + SCENERY_FILE_HEADER_BYTES, records.size() * RECORD_BYTES);
     }
     return records;
 }

@@ -40,6 +40,9 @@ bool HeaderIsMeaningful(const sim::SceneryFile& file);
 // the whole records the bytes hold after a meaningful header, so that a
 // truncated file still shows what survived.
 std::vector<ObjectRecord> ReadableRecords(std::span<const uint8_t> bytes, const sim::SceneryFile& file);
+// The same one at a time, without a copy of them all.
+size_t ReadableRecordCount(std::span<const uint8_t> bytes, const sim::SceneryFile& file);
+ObjectRecord ReadableRecord(std::span<const uint8_t> bytes, const sim::SceneryFile& file, size_t index);
 
 // Byte offset of record `index` in the file.
 size_t RecordOffset(size_t index);
