@@ -1,6 +1,6 @@
-// What `tavu dump` and `tavu check` cost on a large scenery file, through the
-// commands' own code with their output thrown away; each against reading
-// the file, which they cannot go below.
+// What `tavu dump`, `tavu check` and `tavu map` cost on a large scenery
+// file, through the commands' own code with their output thrown away; each
+// against reading the file, which they cannot go below.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <string.h>
@@ -124,6 +124,31 @@ void CheckSound(benchmark::State& s) { Check(s, false); }
 BENCHMARK(CheckSound)->Arg(kRecords)->Unit(benchmark::kMillisecond);
 void CheckWarningInEveryRecord(benchmark::State& s) { Check(s, true); }
 BENCHMARK(CheckWarningInEveryRecord)->Arg(kRecords)->Unit(benchmark::kMillisecond);
+
+// tavu map end to end: reading, drawing, and writing the SVG through its
+// temporary file beside the scenery; with --labels a label is tried beside
+// every object.
+void Map(benchmark::State& s, bool labels) {
+    GeneratedFile file(static_cast<size_t>(s.range(0)), false);
+    NullBuffer null;
+    std::ostream out(&null);
+    tavu::MapOptions options;
+    options.files = {file.path()};
+    options.output = file.path() + ".svg";
+    options.labels = labels;
+    for (auto _ : s) {
+        if (tavu::RunMap(options, out, out) != tavu::EXIT_OK) {
+            s.SkipWithError("map failed");
+        }
+    }
+    std::ifstream svg(options.output, std::ios::binary | std::ios::ate);
+    s.SetLabel(std::to_string(static_cast<long long>(svg.tellg()) / 1024) + " KiB of SVG");
+    unlink(options.output.c_str());
+}
+void MapOf(benchmark::State& s) { Map(s, false); }
+BENCHMARK(MapOf)->Arg(kRecords)->Unit(benchmark::kMillisecond);
+void MapWithLabelsOf(benchmark::State& s) { Map(s, true); }
+BENCHMARK(MapWithLabelsOf)->Arg(kRecords)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

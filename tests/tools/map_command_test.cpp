@@ -1,6 +1,10 @@
 // tavu map: a well-formed SVG with one symbol per object, placed inside the
 // map, turned by its heading and coloured by its group, labelled where
-// labels fit, and across the antimeridian.
+// labels fit and never overlapping, with axes in degrees, and across the
+// antimeridian.
+#include <array>
+#include <map>
+#include <numbers>
 #include <ranges>
 #include <regex>
 #include <set>
@@ -24,15 +28,25 @@ struct Symbol {
     double rotation;
 };
 
+// Each object's symbol ("#tree-45": the tree glyph turned by 45°) with the
+// group and colour its glyph carries.
 std::vector<Symbol> Symbols(const std::string& svg) {
+    static const std::regex kGlyph(
+        "<g id=\"glyph-([a-z-]+)\" class=\"glyph\" data-group=\"(-?[0-9]+)\" fill=\"(#[0-9a-f]{6})\"");
     static const std::regex kObject(
-        "<g class=\"object\" data-group=\"(-?[0-9]+)\" transform=\"translate\\(([-0-9.]+),([-0-9.]+)\\)\">"
-        ".*?<use xlink:href=\"#glyph-[a-z-]+\" fill=\"(#[0-9a-f]{6})\" transform=\"rotate\\(([-0-9.]+)\\)");
+        "<use xlink:href=\"#([a-z-]+)-([0-9]+)\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"");
+    std::map<std::string, std::pair<int, std::string>> glyphs;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kGlyph); it != std::sregex_iterator(); ++it) {
+        glyphs[(*it)[1]] = {std::stoi((*it)[2]), (*it)[3]};
+    }
     std::vector<Symbol> symbols;
     for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kObject); it != std::sregex_iterator();
          ++it) {
-        symbols.push_back(
-            {std::stoi((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), (*it)[4], std::stod((*it)[5])});
+        auto [group, colour] = glyphs[(*it)[1]];
+        std::string turned =
+            "id=\"" + (*it)[1].str() + "-" + (*it)[2].str() + "\" transform=\"rotate(" + (*it)[2].str() + ")";
+        EXPECT_NE(svg.find(turned), std::string::npos) << turned;
+        symbols.push_back({group, std::stod((*it)[3]), std::stod((*it)[4]), colour, std::stod((*it)[2])});
     }
     return symbols;
 }
@@ -78,9 +92,9 @@ TEST_F(Map, OneObjectIsDrawnLabelledTurnedEscapedAndItsBoundsFitted) {
     EXPECT_NEAR(symbols[0].y, (kMapTop + kMapBottom) / 2, 1);
     // A kilometre's range reaches far past the map: no bounds drawn.
     for (const char* shown :
-         {"class=\"label\" x=\"11\" y=\"4\">Tractor &amp; freight trailer 1</text>",
+         {"class=\"label\" x=\"481\" y=\"428\">Tractor &amp; freight trailer 1</text>",
           "<title>&lt;Rock &amp; Roll&gt; &quot;&apos;\xEF\xBF\xBD</title>",
-          "a&amp;b&lt;c&gt;&quot;d&apos;.tsc", ">N</text>", "bounds reach beyond the map"}) {
+          "a&amp;b&lt;c&gt;&quot;d&apos;.tsc", ">N</text>", "bounds beyond the map on all sides"}) {
         EXPECT_NE(svg.find(shown), std::string::npos) << shown;
     }
     EXPECT_EQ(Count(svg, "<rect class=\"bounds\""), 0u);
@@ -127,6 +141,7 @@ TEST_F(Map, ObjectsKeepTheirLayoutAcrossTheAntimeridianToo) {
     EXPECT_EQ(Symbols(svg).size(), 2u);
     EXPECT_NE(svg.find("middle\">10 m</text>"), std::string::npos)
         << "two objects 19 m apart, not a world apart";
+    EXPECT_TRUE(svg.find("° E</text>") != std::string::npos && svg.find("° W</text>") != std::string::npos);
     // Their bounds wrap too, and are drawn where they lie: 1 km west of the
     // one object, 2 km east of the other, 1 km south and 2 km north.
     svg = Draw({PathOf("wrap.tsc"), "--fit-bounds"});
@@ -141,15 +156,98 @@ TEST_F(Map, ObjectsKeepTheirLayoutAcrossTheAntimeridianToo) {
     }
 }
 
-// Labels go where they fit, up to 150 objects; --labels puts all, --no-labels none.
-TEST_F(Map, LabelsAreLeftOutWhereTheyWouldOverlapOrAreTooMany) {
+// Parallels and meridians at round degrees label the axes where they lie;
+// files of one name are told apart; bounds cut by the map's edges are noted.
+TEST_F(Map, AxesReadInDegreesAndFilesOfOneNameAndCutBoundsAreToldApart) {
+    std::filesystem::create_directory(PathOf("a"));
+    std::filesystem::create_directory(PathOf("b"));
+    int32_t east = sim::MetresToLonUnits(3000, 5000000);
+    std::string a = Saved({Placed(5000000, 700000, 0), Placed(5000000, 700000 + east, 0)}, "a/s.tsc");
+    std::string b = Saved({Placed(5000000, 700000, 0)}, "b/s.tsc");
+    std::string svg = Draw({a, b, a});
+    for (const char* note :
+         {"a/s.tsc \\(2 objects\\)</text>\n<text class=\"note\"[^>]*>bounds beyond the map: N, E, W<",
+          "b/s.tsc \\(1 object\\)</text>\n<text class=\"note\"[^>]*>bounds beyond the map: N, W<",
+          ">a/s.tsc \\(2\\) \\(2 objects\\)</text>"}) {
+        EXPECT_TRUE(std::regex_search(svg, std::regex(note))) << note;
+    }
+    std::vector<Symbol> symbols = Symbols(svg);
+    ASSERT_EQ(symbols.size(), 5u);
+    auto axis = [&](const std::string& pattern) {
+        std::vector<std::pair<double, double>> found;  // pixel, degrees
+        std::regex label(pattern);
+        for (auto it = std::sregex_iterator(svg.begin(), svg.end(), label); it != std::sregex_iterator();
+             ++it) {
+            found.push_back({std::stod((*it)[1]), std::stod((*it)[2])});
+        }
+        EXPECT_GE(found.size(), 3u) << pattern;
+        return found;
+    };
+    double metresPerDegree = sim::kEarthRadiusMetres * std::numbers::pi / 180,
+           lonPerUnit = 360 / 4294967296.0;
+    double pixelsPerMetre = (symbols[1].x - symbols[0].x) / 3000;
+    for (auto [y, lat] :
+         axis("translate\\(15,([-0-9.]+)\\) rotate\\(-90\\)\" text-anchor=\"middle\">([0-9.]+)° N<")) {
+        EXPECT_NEAR(y, symbols[0].y - (lat * metresPerDegree - 5000000) * pixelsPerMetre, 0.5) << lat;
+    }
+    for (auto [x, lon] :
+         axis("class=\"lon-label\" x=\"([-0-9.]+)\" y=\"[0-9.]+\" text-anchor=\"middle\">([0-9.]+)° E<")) {
+        EXPECT_NEAR(x, symbols[0].x + (lon / lonPerUnit - 700000) / east * (symbols[1].x - symbols[0].x), 0.5)
+            << lon;
+    }
+}
+
+// Labels go where they fit clear of every symbol, up to 150 objects;
+// --labels puts one wherever it covers no other label, up to --max-labels.
+// The legend and the summary count those left out.
+TEST_F(Map, LabelsNeverOverlapAndThoseLeftOutAreCounted) {
     // Five objects on one spot: right, left, above and below hold four labels.
     std::string path = Saved(std::vector<ObjectRecord>(5, Placed(5000000, 700000, 0)));
-    std::string svg = Draw({path});
-    EXPECT_EQ(Count(svg, "class=\"label\""), 4u);
-    EXPECT_NE(svg.find("1 label left out where"), std::string::npos);
-    EXPECT_EQ(Count(Draw({path, "--labels"}), "class=\"label\""), 5u);
-    EXPECT_EQ(Count(Draw({path, "--no-labels"}), "class=\"label\""), 0u);
+    const std::tuple<std::vector<std::string>, size_t, std::string, std::string> runs[] = {
+        {{}, 4, "1 label left out where", "4 labels (1 left out)"},
+        {{"--labels"}, 4, "it would overlap another label", "4 labels (1 left out)"},
+        {{"--labels", "--max-labels", "2"}, 2, "3 labels left out past the", "2 labels (3 left out)"},
+        {{"--no-labels"}, 0, "", "1 scenery file\n"}};
+    for (const auto& [options, labels, note, summary] : runs) {
+        std::vector<std::string> args = {path};
+        args.insert(args.end(), options.begin(), options.end());
+        std::string svg = Draw(args);
+        EXPECT_EQ(Count(svg, "class=\"label\""), labels);
+        EXPECT_NE(svg.find(note), std::string::npos) << note;
+        EXPECT_NE(last.out.find(summary), std::string::npos) << last.out;
+    }
+    // Four tight clusters: labels never overlap, taking 11 px text as 6 px a
+    // character, and by default cover no symbol either.
+    std::vector<ObjectRecord> cluster;
+    for (int i = 0; i < 140; ++i) {
+        cluster.push_back(Placed(5000000 + (i % 4) * 150 + i % 7, 700000 + (i % 5) * 300, i % 20));
+    }
+    std::string clustered = Saved(cluster, "cluster.tsc");
+    for (bool all : {false, true}) {
+        std::string svg =
+            Draw(all ? std::vector<std::string>{clustered, "--labels"} : std::vector{clustered});
+        static const std::regex kLabel(
+            "class=\"label\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"(?: text-anchor=\"([a-z]+)\")?>([^<]*)<");
+        std::vector<std::array<double, 4>> boxes;
+        for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kLabel); it != std::sregex_iterator();
+             ++it) {
+            double x = std::stod((*it)[1]), y = std::stod((*it)[2]), width = 6.0 * (*it)[4].length();
+            double left = (*it)[3] == "end" ? x - width : (*it)[3] == "middle" ? x - width / 2 : x;
+            boxes.push_back({left, y - 10, left + width, y + 2});
+        }
+        size_t labels = boxes.size();
+        EXPECT_GE(labels, all ? 12u : 4u);
+        for (const Symbol& symbol : all ? std::vector<Symbol>{} : Symbols(svg)) {
+            boxes.push_back({symbol.x - 9, symbol.y - 9, symbol.x + 9, symbol.y + 9});
+        }
+        for (size_t i = 0; i < labels; ++i) {
+            for (size_t j = i + 1; j < boxes.size(); ++j) {
+                EXPECT_FALSE(boxes[i][0] < boxes[j][2] && boxes[j][0] < boxes[i][2] &&
+                             boxes[i][1] < boxes[j][3] && boxes[j][1] < boxes[i][3])
+                    << i << " and " << j;
+            }
+        }
+    }
 
     std::vector<std::string> files;
     for (int f = 0; f < 3; ++f) {
@@ -160,7 +258,7 @@ TEST_F(Map, LabelsAreLeftOutWhereTheyWouldOverlapOrAreTooMany) {
         }
         files.push_back(Saved(records, "part" + std::to_string(f) + ".tsc"));
     }
-    svg = Draw(files);
+    std::string svg = Draw(files);
     EXPECT_EQ(Symbols(svg).size(), 153u);
     EXPECT_EQ(Count(svg, "class=\"label\""), 0u);
     EXPECT_EQ(Count(svg, "<rect class=\"bounds\""), 3u);
@@ -182,6 +280,7 @@ TEST_F(Map, DamagedFilesAreLeftOutAndFailTheRun) {
     EXPECT_EQ(Symbols(RunCli({"map", good, "-o", "-"}).out).size(), 2u) << "to standard output";
     EXPECT_EQ(RunCli({"map", good}).exit, tavu::EXIT_USAGE) << "no -o";
     EXPECT_EQ(RunCli({"map", good, "-o", PathOf("x.svg"), "--labels", "--no-labels"}).exit, tavu::EXIT_USAGE);
+    EXPECT_EQ(RunCli({"map", good, "-o", PathOf("x.svg"), "--max-labels", "-1"}).exit, tavu::EXIT_USAGE);
 
     // A map never replaces a scenery: an input by any name, or another
     // scenery file. Failed writes leave no temporary file behind.

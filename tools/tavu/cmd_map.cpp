@@ -3,7 +3,15 @@
 // Positions are projected to local metres around the middle of what is
 // drawn (east = longitude difference times the parallel's radius at the
 // middle latitude, north = the latitude's metres directly), so that short
-// distances and angles read true. North is up.
+// distances and angles read true. North is up; parallels and meridians at
+// round degrees label the axes.
+//
+// A map may hold the 880 000 objects of the largest scenery file: every
+// object is one <use> of a symbol defined once per group and heading, at a
+// position rounded to a tenth of a pixel; hover details go only into maps
+// of up to kMaxDetailedObjects objects; labels are placed against a raster
+// of the symbols' centres and a grid of the labels already placed, never
+// against every other box.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,19 +19,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <concepts>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <numbers>
-#include <sstream>
 #include <string_view>
 
 #include "catalog/catalog.h"
 #include "sim/host.h"
 #include "tools/tavu/commands.h"
 #include "tools/tavu/file_commands.h"
+#include "tools/tavu/progress.h"
 #include "tools/tavu/svg.h"
 #include "tools/tavu/text_table.h"
 
@@ -45,6 +57,12 @@ constexpr double kPadPixels = 48;
 constexpr double kMinSpanMetres = 60;
 constexpr double kScaleBarPixels = 160;
 constexpr size_t kMaxListedSceneries = 12;
+// Above this many objects a symbol carries no hover details: they would
+// make up most of the file.
+constexpr size_t kMaxDetailedObjects = 10000;
+// Parallels and meridians at least this far apart, in pixels: room for
+// their labels, up the left edge and under the map.
+constexpr double kMinGraticulePixels = 100;
 
 const char* const kGroupColours[CATALOG_GROUP_COUNT] = {
     "#1f77b4",  // Aircraft
@@ -100,6 +118,7 @@ constexpr char kStyle[] = R"(
   .legend { font-size: 12px; fill: #1b1b1b; }
   .note { font-size: 11px; fill: #555; }
   .scalebar { font-size: 11px; fill: #1b1b1b; }
+  .lat-label, .lon-label { font-size: 10px; fill: #555; }
 )";
 
 struct Extent {
@@ -151,6 +170,7 @@ public:
     double pixelsPerMetre() const { return pixelsPerMetre_; }
     double metresPerLonUnit() const { return metresPerLonUnit_; }
     double midLat() const { return midLat_; }
+    double midLonUnits() const { return midLon_; }  // from the anchor
     double midLonDegrees() const {
         // The anchor plus half a span can pass ±180°.
         return std::remainder(LongitudeDegrees(anchor_ + midLon_), 360.0);
@@ -229,68 +249,277 @@ std::string LengthText(double metres) {
 
 std::string Px(double value) { return SvgNumber(value); }
 
-void WriteDefs(std::ostream& svg) {
+// The SVG text as it grows: plain appends, without a stream's formatting
+// machinery, which would dominate a map of a million symbols.
+class Svg {
+  public:
+    Svg& operator<<(std::string_view text) {
+        text_.append(text);
+        return *this;
+    }
+    Svg& operator<<(char c) {
+        text_ += c;
+        return *this;
+    }
+    template <std::integral T>
+    requires(!std::same_as<T, char>) Svg& operator<<(T value) {
+        char digits[24];
+        text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+        return *this;
+    }
+    Svg& Number(double value, int decimals) {
+        AppendNumber(text_, value, decimals);
+        return *this;
+    }
+    void Reserve(size_t bytes) { text_.reserve(bytes); }
+    std::string Take() { return std::move(text_); }
+
+  private:
+    std::string text_;
+};
+
+// A symbol: one of the twelve group glyphs, or the glyph of an object the
+// catalog does not know.
+constexpr int kUnknownSymbol = CATALOG_GROUP_COUNT;
+constexpr int kSymbolCount = CATALOG_GROUP_COUNT + 1;
+const Glyph& GlyphOf(int symbol) {
+    return symbol == kUnknownSymbol ? kUnknownGlyph : kGroupGlyphs[symbol];
+}
+
+// One object as drawn: its place on the page, its symbol, its heading in
+// whole degrees (half a degree moves a symbol's tip a tenth of a pixel) and
+// its catalog entry (-1: not in the catalog).
+struct DrawnObject {
+    float x, y;
+    int16_t entry;
+    uint8_t symbol;
+    uint16_t heading;  // 0..359
+};
+
+const char* NameOf(int entry) {
+    return entry >= 0 ? ObjectCatalog.entries[entry].name : "unknown object";
+}
+
+// The catalog's answer for each key it holds, sorted by key: a binary search
+// per object instead of a scan of the whole catalog, with the answers the
+// catalog lookup gives.
+class EntryIndex {
+  public:
+    struct Found {
+        int16_t entry;
+        uint8_t symbol;
+    };
+    EntryIndex() {
+        for (int i = 0; i < ObjectCatalog.entryCount; ++i) {
+            const uint8_t* key = ObjectCatalog.entries[i].objectKey;
+            std::optional<CatalogMatch> match = FindEntry(key);
+            rows_.push_back(
+                {key, match ? Found{static_cast<int16_t>(match->entry), static_cast<uint8_t>(match->group)}
+                            : Found{-1, kUnknownSymbol}});
+        }
+        std::sort(rows_.begin(), rows_.end(),
+                  [](const Row& a, const Row& b) { return memcmp(a.key, b.key, 16) < 0; });
+    }
+    Found Of(const uint8_t key[16]) const {
+        auto row = std::lower_bound(rows_.begin(), rows_.end(), key,
+                                    [](const Row& a, const uint8_t* k) { return memcmp(a.key, k, 16) < 0; });
+        return row != rows_.end() && memcmp(row->key, key, 16) == 0 ? row->found : Found{-1, kUnknownSymbol};
+    }
+
+  private:
+    struct Row {
+        const uint8_t* key;
+        Found found;
+    };
+    std::vector<Row> rows_;
+};
+
+std::vector<DrawnObject> PlaceObjects(std::span<const MapScenery> sceneries, const Projection& projection,
+                                      size_t total) {
+    EntryIndex index;
+    std::vector<DrawnObject> drawn;
+    drawn.reserve(total);
+    for (const MapScenery& scenery : sceneries) {
+        for (const ObjectRecord& record : scenery.records) {
+            EntryIndex::Found found = index.Of(record.objectKey);
+            double x = projection.X(LonDelta(record.lon.integer, record.lon.fraction, projection.anchor()));
+            double y = projection.Y(PositionValue(record.lat));
+            auto heading = static_cast<int>(std::lround(HeadingDegrees(record.heading)));
+            drawn.push_back({static_cast<float>(x), static_cast<float>(y), found.entry, found.symbol,
+                             static_cast<uint16_t>(heading % 360)});
+        }
+    }
+    return drawn;
+}
+
+double GlyphScale(size_t objects) {
+    if (objects > 1500) {
+        return 0.55;
+    }
+    return objects > 300 ? 0.75 : 1.0;
+}
+
+// The glyphs, each in its group's colour; then each glyph at the map's size
+// turned to each heading some object has, which every object then uses by
+// name ("#tree-45") with nothing but its position.
+void WriteDefs(Svg& svg, std::span<const DrawnObject> drawn, double glyphScale) {
     svg << "<defs>\n";
     svg << "<clipPath id=\"map-area\"><rect x=\"" << Px(kMapX) << "\" y=\"" << Px(kMapY) << "\" width=\""
         << Px(kMapWidth) << "\" height=\"" << Px(kMapHeight) << "\"/></clipPath>\n";
-    for (const Glyph& glyph : kGroupGlyphs) {
-        svg << "<g id=\"glyph-" << glyph.id << "\" class=\"glyph\">" << glyph.body << "</g>\n";
+    for (int symbol = 0; symbol < kSymbolCount; ++symbol) {
+        svg << "<g id=\"glyph-" << GlyphOf(symbol).id << "\" class=\"glyph\" data-group=\""
+            << (symbol == kUnknownSymbol ? -1 : symbol) << "\" fill=\"" << GroupColour(symbol) << "\">"
+            << GlyphOf(symbol).body << "</g>\n";
     }
-    svg << "<g id=\"glyph-" << kUnknownGlyph.id << "\" class=\"glyph\">" << kUnknownGlyph.body << "</g>\n";
+    std::vector<std::bitset<360>> used(kSymbolCount);
+    for (const DrawnObject& object : drawn) {
+        used[object.symbol].set(object.heading);
+    }
+    std::string scale = SvgNumber(glyphScale);
+    for (int symbol = 0; symbol < kSymbolCount; ++symbol) {
+        for (int heading = 0; heading < 360; ++heading) {
+            if (used[symbol][heading]) {
+                const char* id = GlyphOf(symbol).id;
+                svg << "<g id=\"" << id << "-" << heading << "\" transform=\"rotate(" << heading << ") scale("
+                    << scale << ")\"><use xlink:href=\"#glyph-" << id << "\"/></g>\n";
+            }
+        }
+    }
     svg << "</defs>\n";
 }
 
-void WriteGrid(std::ostream& svg, const Projection& projection, double step) {
-    double stepPixels = step * projection.pixelsPerMetre();
-    if (!(stepPixels >= 8)) {
-        return;
+// A step of 1, 2 or 5 times a power of ten degrees, at least `minPixels`
+// long on the page.
+double DegreeStep(double pixelsPerDegree, double minPixels) {
+    for (int exponent = -7; exponent < 3; ++exponent) {
+        for (double mantissa : {1.0, 2.0, 5.0}) {
+            double step = mantissa * std::pow(10.0, exponent);
+            if (step * pixelsPerDegree >= minPixels) {
+                return step;
+            }
+        }
     }
-    svg << "<g class=\"grid\">\n";
-    // Lines through whole multiples of the step from the map's centre.
-    double cx = kMapX + kMapWidth / 2, cy = kMapY + kMapHeight / 2;
-    for (int k = -static_cast<int>(kMapWidth / 2 / stepPixels); k * stepPixels <= kMapWidth / 2; ++k) {
-        double x = cx + k * stepPixels;
-        svg << "<line x1=\"" << Px(x) << "\" y1=\"" << Px(kMapY) << "\" x2=\"" << Px(x) << "\" y2=\""
-            << Px(kMapY + kMapHeight) << "\"/>\n";
-    }
-    for (int k = -static_cast<int>(kMapHeight / 2 / stepPixels); k * stepPixels <= kMapHeight / 2; ++k) {
-        double y = cy + k * stepPixels;
-        svg << "<line x1=\"" << Px(kMapX) << "\" y1=\"" << Px(y) << "\" x2=\"" << Px(kMapX + kMapWidth)
-            << "\" y2=\"" << Px(y) << "\"/>\n";
-    }
-    svg << "</g>\n";
+    return 1000;
 }
 
-enum class BoundsShown { None, Drawn, BeyondTheMap };
+// "45.125° N", "7.5° W", "0°", "180°": as many decimals as the step needs.
+std::string DegreesText(double degrees, double step, const char* positive, const char* negative) {
+    int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    double rounded = std::round(degrees * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
+    char text[64];
+    snprintf(text, sizeof text, "%.*f°", decimals, std::fabs(rounded));
+    if (rounded == 0 || std::fabs(rounded) == 180) {
+        return text;
+    }
+    return std::string(text) + " " + (rounded > 0 ? positive : negative);
+}
 
-std::vector<BoundsShown> WriteBounds(std::ostream& svg, std::span<const MapScenery> sceneries,
+struct Graticule {
+    double latStep, lonStep;  // degrees
+};
+
+// Parallels and meridians at round degrees, labelled in the margins:
+// latitudes up the left edge, longitudes under the map.
+Graticule WriteGraticule(Svg& svg, Svg& labels, const Projection& projection) {
+    constexpr double kMetresPerDegree = sim::kEarthRadiusMetres * std::numbers::pi / 180;
+    double lonUnitsPerDegree = sim::kLonUnitsPerTurn / 360;
+    double ppm = projection.pixelsPerMetre();
+    Graticule steps{DegreeStep(ppm * kMetresPerDegree, kMinGraticulePixels),
+                    DegreeStep(ppm * projection.metresPerLonUnit() * lonUnitsPerDegree, kMinGraticulePixels)};
+    svg << "<g class=\"grid\">\n";
+    double halfHeight = kMapHeight / 2 / ppm;
+    double south = (projection.midLat() - halfHeight) / kMetresPerDegree;
+    double north = (projection.midLat() + halfHeight) / kMetresPerDegree;
+    for (double k = std::ceil(south / steps.latStep); k * steps.latStep <= north; ++k) {
+        double y = projection.Y(k * steps.latStep * kMetresPerDegree);
+        svg << "<line x1=\"" << Px(kMapX) << "\" y1=\"" << Px(y) << "\" x2=\"" << Px(kMapX + kMapWidth)
+            << "\" y2=\"" << Px(y) << "\"/>\n";
+        std::string text = DegreesText(k * steps.latStep, steps.latStep, "N", "S");
+        double half = DisplayWidth(text) * 3;
+        if (y - half >= kMapY && y + half <= kMapY + kMapHeight) {
+            labels << "<text class=\"lat-label\" transform=\"translate(" << Px(kMapX - 5) << "," << Px(y)
+                   << ") rotate(-90)\" text-anchor=\"middle\">" << text << "</text>\n";
+        }
+    }
+    double halfWidth = kMapWidth / 2 / (ppm * projection.metresPerLonUnit());
+    double anchor = LongitudeDegrees(projection.anchor());
+    double west = anchor + (projection.midLonUnits() - halfWidth) / lonUnitsPerDegree;
+    double east = anchor + (projection.midLonUnits() + halfWidth) / lonUnitsPerDegree;
+    for (double k = std::ceil(west / steps.lonStep); k * steps.lonStep <= east; ++k) {
+        double x = projection.X((k * steps.lonStep - anchor) * lonUnitsPerDegree);
+        svg << "<line x1=\"" << Px(x) << "\" y1=\"" << Px(kMapY) << "\" x2=\"" << Px(x) << "\" y2=\""
+            << Px(kMapY + kMapHeight) << "\"/>\n";
+        // Meridians past ±180° read as the longitudes they are.
+        std::string text = DegreesText(std::remainder(k * steps.lonStep, 360.0), steps.lonStep, "E", "W");
+        double half = DisplayWidth(text) * 3;
+        if (x - half >= 2 && x + half <= kCanvasWidth - 2) {
+            labels << "<text class=\"lon-label\" x=\"" << Px(x) << "\" y=\"" << Px(kMapY + kMapHeight + 14)
+                   << "\" text-anchor=\"middle\">" << text << "</text>\n";
+        }
+    }
+    svg << "</g>\n";
+    return steps;
+}
+
+// How a scenery's bounds stand against the map: not in the file, drawn, or
+// reaching beyond some of the map's sides (N, E, S, W) or lying outside it,
+// which the legend notes.
+struct BoundsShown {
+    bool drawable = false;
+    bool meetsMap = false;
+    bool sides[4] = {};  // beyond the north, east, south, west edge
+
+    bool Drawn() const {
+        return drawable && meetsMap && !std::all_of(sides, sides + 4, [](bool b) { return b; });
+    }
+    std::string Note() const {
+        if (!drawable) {
+            return "no bounds in its header";
+        }
+        if (!meetsMap) {
+            return "bounds outside the map";
+        }
+        if (!Drawn()) {
+            return "bounds beyond the map on all sides";
+        }
+        std::string note;
+        for (int side = 0; side < 4; ++side) {
+            if (sides[side]) {
+                note += std::string(note.empty() ? "bounds beyond the map: " : ", ") + "NESW"[side];
+            }
+        }
+        return note;
+    }
+};
+
+std::vector<BoundsShown> WriteBounds(Svg& svg, std::span<const MapScenery> sceneries,
                                      const Projection& projection) {
     std::vector<BoundsShown> shown;
     for (const MapScenery& scenery : sceneries) {
-        if (!BoundsDrawable(scenery)) {
-            shown.push_back(BoundsShown::None);
+        BoundsShown& bounds = shown.emplace_back();
+        bounds.drawable = BoundsDrawable(scenery);
+        if (!bounds.drawable) {
             continue;
         }
         double west, east;
         BoundsLon(scenery.header, projection.anchor(), &west, &east);
         double x0 = projection.X(west), x1 = projection.X(east);
         double y0 = projection.Y(scenery.header.maxLat), y1 = projection.Y(scenery.header.minLat);
-        auto inX = [](double x) { return x >= kMapX && x <= kMapX + kMapWidth; };
-        auto inY = [](double y) { return y >= kMapY && y <= kMapY + kMapHeight; };
-        bool spansX = x0 <= kMapX + kMapWidth && x1 >= kMapX;
-        bool spansY = y0 <= kMapY + kMapHeight && y1 >= kMapY;
-        bool edgeInView = ((inX(x0) || inX(x1)) && spansY) || ((inY(y0) || inY(y1)) && spansX);
-        if (!edgeInView) {
-            shown.push_back(BoundsShown::BeyondTheMap);
+        constexpr double kRight = kMapX + kMapWidth, kBottom = kMapY + kMapHeight;
+        bounds.meetsMap = x0 <= kRight && x1 >= kMapX && y0 <= kBottom && y1 >= kMapY;
+        bounds.sides[0] = y0 < kMapY;
+        bounds.sides[1] = x1 > kRight;
+        bounds.sides[2] = y1 > kBottom;
+        bounds.sides[3] = x0 < kMapX;
+        if (!bounds.Drawn()) {
             continue;
         }
-        shown.push_back(BoundsShown::Drawn);
         // Edges beyond the map are pulled to just outside it, where the clip
         // hides them: huge or wrapped bounds never make huge numbers.
-        x0 = std::clamp(x0, kMapX - 4, kMapX + kMapWidth + 4);
-        x1 = std::clamp(x1, kMapX - 4, kMapX + kMapWidth + 4);
-        y0 = std::clamp(y0, kMapY - 4, kMapY + kMapHeight + 4);
-        y1 = std::clamp(y1, kMapY - 4, kMapY + kMapHeight + 4);
+        x0 = std::clamp(x0, kMapX - 4, kRight + 4);
+        x1 = std::clamp(x1, kMapX - 4, kRight + 4);
+        y0 = std::clamp(y0, kMapY - 4, kBottom + 4);
+        y1 = std::clamp(y1, kMapY - 4, kBottom + 4);
         svg << "<rect class=\"bounds\" x=\"" << Px(x0) << "\" y=\"" << Px(y0) << "\" width=\"" << Px(x1 - x0)
             << "\" height=\"" << Px(y1 - y0) << "\"><title>" << XmlText(scenery.name)
             << ": scenery bounds</title></rect>\n";
@@ -301,185 +530,243 @@ std::vector<BoundsShown> WriteBounds(std::ostream& svg, std::span<const MapScene
     return shown;
 }
 
-struct ObjectLook {
-    int group = -1;
-    std::string name = "unknown object";
-    const char* colour = kUnknownColour;
-    const char* glyph = kUnknownGlyph.id;
-};
-
-ObjectLook LookOf(const ObjectRecord& record) {
-    ObjectLook look;
-    if (std::optional<CatalogMatch> match = FindEntry(record.objectKey)) {
-        look.group = match->group;
-        look.name = ObjectCatalog.entries[match->entry].name;
-        look.colour = kGroupColours[match->group];
-        look.glyph = kGroupGlyphs[match->group].id;
+// Every object, in file order, later ones on top; with its hover details
+// when the map is small enough for them.
+void WriteObjects(Svg& svg, std::span<const MapScenery> sceneries, std::span<const DrawnObject> drawn,
+                  bool details, Progress& progress) {
+    svg << "<g class=\"objects\">\n";
+    const DrawnObject* object = drawn.data();
+    for (const MapScenery& scenery : sceneries) {
+        for (size_t i = 0; i < scenery.records.size(); ++i, ++object) {
+            svg << "<use xlink:href=\"#" << GlyphOf(object->symbol).id << '-' << object->heading << "\" x=\"";
+            svg.Number(object->x, 1) << "\" y=\"";
+            svg.Number(object->y, 1) << '"';
+            progress.Add();
+            if (!details) {
+                svg << "/>\n";
+                continue;
+            }
+            const ObjectRecord& record = scenery.records[i];
+            double heading = HeadingDegrees(record.heading);
+            svg << "><title>" << XmlText(NameOf(object->entry)) << " - " << XmlText(scenery.name)
+                << " record " << i << ": " << FormatNumber(LatitudeDegrees(PositionValue(record.lat)), 7)
+                << "°, " << FormatNumber(LongitudeDegrees(PositionValue(record.lon)), 7) << "°, "
+                << FormatNumber(PositionValue(record.alt), 2) << " m; heading "
+                << FormatNumber(heading, 2) << "°; scale "
+                << XmlText(ReadScale(record.scale).text) << "; range " << record.maxDistance
+                << " m</title></use>\n";
+        }
     }
-    return look;
+    svg << "</g>\n";
 }
 
-// Pixel boxes already taken by symbols and labels, bucketed on a coarse
-// grid so that thousands of objects stay cheap to place.
-class Occupancy {
-public:
-    struct Box {
-        double x0, y0, x1, y1;
-        bool Overlaps(const Box& other) const {
-            return x0 < other.x1 && other.x0 < x1 && y0 < other.y1 && other.y0 < y1;
+struct Box {
+    double x0, y0, x1, y1;
+    bool Overlaps(const Box& other) const {
+        return x0 < other.x1 && other.x0 < x1 && y0 < other.y1 && other.y0 < y1;
+    }
+};
+
+// What is drawn over the map besides objects, which labels keep clear of:
+// the scale bar on its white ground, and the north arrow with its letter.
+constexpr double kScaleBarX = kMapX + 16, kScaleBarY = kMapY + kMapHeight - 22;
+constexpr double kNorthX = kMapX + kMapWidth - 30, kNorthY = kMapY + 48;
+Box ScaleBarGround(double length) {
+    return {kScaleBarX - 6, kScaleBarY - 18, kScaleBarX + length + 46, kScaleBarY + 14};
+}
+constexpr Box kNorthArrowBox = {kNorthX - 17, kNorthY - 34, kNorthX + 17, kNorthY + 17};
+
+// How many symbols a box meets, in four lookups however many objects the
+// map has: symbol centres counted per pixel of the map and summed over the
+// rectangle above and left of each pixel. A symbol is its centre plus or
+// minus `half`; one up to a pixel beyond the box may count.
+class SymbolCentres {
+  public:
+    SymbolCentres(std::span<const DrawnObject> drawn, double half)
+        : half_(half), sums_(kStride * (kRows + 1)) {
+        for (const DrawnObject& object : drawn) {
+            ++sums_[(Bin(object.y - kMapY, kRows) + 1) * kStride + Bin(object.x - kMapX, kColumns) + 1];
         }
-    };
-
-    void Add(const Box& box) {
-        ForCells(box, [&](std::vector<Box>& cell) { cell.push_back(box); return true; });
+        for (size_t row = 1; row <= kRows; ++row) {
+            for (size_t column = 1; column <= kColumns; ++column) {
+                sums_[row * kStride + column] += sums_[(row - 1) * kStride + column] +
+                                                 sums_[row * kStride + column - 1] -
+                                                 sums_[(row - 1) * kStride + column - 1];
+            }
+        }
     }
-    // How many boxes this one overlaps (a box spanning cells may count twice).
-    size_t Overlaps(const Box& box) {
-        size_t n = 0;
-        ForCells(box, [&](std::vector<Box>& cell) {
-            n += static_cast<size_t>(
-                std::count_if(cell.begin(), cell.end(), [&](const Box& other) { return box.Overlaps(other); }));
-            return true;
-        });
-        return n;
+    uint32_t Under(const Box& box) const {
+        // The pixels whose centres could lie within half a symbol of the box.
+        double left = std::clamp(box.x0 - half_ - kMapX, -1.0, kColumns + 1.0);
+        double right = std::clamp(box.x1 + half_ - kMapX, -1.0, kColumns + 1.0);
+        double top = std::clamp(box.y0 - half_ - kMapY, -1.0, kRows + 1.0);
+        double bottom = std::clamp(box.y1 + half_ - kMapY, -1.0, kRows + 1.0);
+        int c0 = std::max(static_cast<int>(std::floor(left)), 0);
+        int c1 = std::min(static_cast<int>(std::ceil(right)) - 1, static_cast<int>(kColumns) - 1);
+        int r0 = std::max(static_cast<int>(std::floor(top)), 0);
+        int r1 = std::min(static_cast<int>(std::ceil(bottom)) - 1, static_cast<int>(kRows) - 1);
+        if (c0 > c1 || r0 > r1) {
+            return 0;
+        }
+        auto at = [&](int row, int column) { return sums_[static_cast<size_t>(row) * kStride + column]; };
+        return at(r1 + 1, c1 + 1) - at(r0, c1 + 1) - at(r1 + 1, c0) + at(r0, c0);
     }
 
-private:
-    static constexpr double kCell = 48;
-    static constexpr int kColumns = static_cast<int>(kMapWidth / kCell) + 3;
-    static constexpr int kRows = static_cast<int>(kMapHeight / kCell) + 3;
+  private:
+    static constexpr size_t kColumns = static_cast<size_t>(kMapWidth);
+    static constexpr size_t kRows = static_cast<size_t>(kMapHeight);
+    static constexpr size_t kStride = kColumns + 1;
+    static size_t Bin(double offset, size_t count) {
+        return static_cast<size_t>(std::clamp(std::floor(offset), 0.0, count - 1.0));
+    }
+    double half_;
+    std::vector<uint32_t> sums_;
+};
 
-    static int Column(double x) { return std::clamp(static_cast<int>((x - kMapX) / kCell) + 1, 0, kColumns - 1); }
-    static int Row(double y) { return std::clamp(static_cast<int>((y - kMapY) / kCell) + 1, 0, kRows - 1); }
-
-    template <typename Fn>
-    bool ForCells(const Box& box, Fn fn) {
-        for (int row = Row(box.y0); row <= Row(box.y1); ++row) {
-            for (int column = Column(box.x0); column <= Column(box.x1); ++column) {
-                if (!fn(cells_[row * kColumns + column])) {
-                    return false;
+// The labels placed so far, bucketed by cells of the map. Labels never
+// overlap one another, so a cell holds a handful and a test looks at those.
+class LabelGrid {
+  public:
+    bool Free(const Box& box) const {
+        for (size_t row = Row(box.y0); row <= Row(box.y1); ++row) {
+            for (size_t column = Column(box.x0); column <= Column(box.x1); ++column) {
+                for (uint32_t label : cells_[row * kColumns + column]) {
+                    if (boxes_[label].Overlaps(box)) {
+                        return false;
+                    }
                 }
             }
         }
         return true;
     }
+    void Add(const Box& box) {
+        for (size_t row = Row(box.y0); row <= Row(box.y1); ++row) {
+            for (size_t column = Column(box.x0); column <= Column(box.x1); ++column) {
+                cells_[row * kColumns + column].push_back(static_cast<uint32_t>(boxes_.size()));
+            }
+        }
+        boxes_.push_back(box);
+    }
 
-    std::vector<std::vector<Box>> cells_ = std::vector<std::vector<Box>>(kColumns * kRows);
+  private:
+    static constexpr double kCell = 32;
+    static constexpr size_t kColumns = static_cast<size_t>(kMapWidth / kCell) + 1;
+    static constexpr size_t kRows = static_cast<size_t>(kMapHeight / kCell) + 1;
+    static size_t Column(double x) {
+        return static_cast<size_t>(std::clamp((x - kMapX) / kCell, 0.0, kColumns - 1.0));
+    }
+    static size_t Row(double y) {
+        return static_cast<size_t>(std::clamp((y - kMapY) / kCell, 0.0, kRows - 1.0));
+    }
+
+    std::vector<Box> boxes_;
+    std::vector<std::vector<uint32_t>> cells_ = std::vector<std::vector<uint32_t>>(kColumns * kRows);
 };
 
-// Where a label goes relative to its symbol: the first of right, left,
-// above and below that stays on the map and overlaps nothing already drawn;
-// when none is free, the one on the map that overlaps least, or nowhere when
-// only free spots will do.
+// Where a label goes beside its symbol: of right, left, above and below,
+// the spot on the map clear of every other label that covers the fewest
+// symbols, the first such in that order; nowhere when every spot meets a
+// label, or when `clearOfSymbols` and every spot covers one.
 struct LabelSpot {
     double x, y;
     const char* anchor;  // nullptr: start
 };
 
-std::optional<LabelSpot> PlaceLabel(double x, double y, const std::string& name, bool onlyFree,
-                                    Occupancy& taken) {
-    // An estimate of the text's width at 11 px; enough to keep labels apart.
-    double width = DisplayWidth(name) * 6.3 + 2;
+std::optional<LabelSpot> PlaceLabel(double x, double y, double width, bool clearOfSymbols,
+                                    const SymbolCentres& symbols, LabelGrid& labels) {
     struct Candidate {
         LabelSpot spot;
-        Occupancy::Box box;
+        Box box;
     };
     const Candidate candidates[] = {
-        {{11, 4, nullptr}, {x + 11, y - 6, x + 11 + width, y + 6}},
-        {{-11, 4, "end"}, {x - 11 - width, y - 6, x - 11, y + 6}},
-        {{0, -12, "middle"}, {x - width / 2, y - 22, x + width / 2, y - 10}},
-        {{0, 21, "middle"}, {x - width / 2, y + 11, x + width / 2, y + 23}},
+        {{x + 11, y + 4, nullptr}, {x + 11, y - 6, x + 11 + width, y + 6}},
+        {{x - 11, y + 4, "end"}, {x - 11 - width, y - 6, x - 11, y + 6}},
+        {{x, y - 12, "middle"}, {x - width / 2, y - 22, x + width / 2, y - 10}},
+        {{x, y + 21, "middle"}, {x - width / 2, y + 11, x + width / 2, y + 23}},
     };
-    const Candidate* best = &candidates[0];
-    size_t fewest = SIZE_MAX;
+    const Candidate* best = nullptr;
+    uint32_t fewest = UINT32_MAX;
     for (const Candidate& candidate : candidates) {
-        const Occupancy::Box& box = candidate.box;
+        const Box& box = candidate.box;
         bool onMap = box.x0 >= kMapX && box.x1 <= kMapX + kMapWidth && box.y0 >= kMapY && box.y1 <= kMapY + kMapHeight;
-        if (!onMap) {
+        if (!onMap || !labels.Free(box)) {
             continue;
         }
-        size_t overlaps = taken.Overlaps(box);
-        if (overlaps < fewest) {
+        uint32_t covered = symbols.Under(box);
+        if (covered < fewest) {
             best = &candidate;
-            fewest = overlaps;
+            fewest = covered;
         }
-        if (overlaps == 0) {
+        if (covered == 0) {
             break;
         }
     }
-    if (onlyFree && fewest != 0) {
+    if (best == nullptr || (clearOfSymbols && fewest != 0)) {
         return std::nullopt;
     }
-    taken.Add(best->box);
+    labels.Add(best->box);
     return best->spot;
 }
 
-double GlyphScale(size_t objects) {
-    if (objects > 1500) {
-        return 0.55;
+struct LabelCount {
+    size_t drawn = 0;
+    size_t overlapping = 0;  // left out: no spot clear of other labels (and symbols, by default)
+    size_t pastLimit = 0;    // left out: the map already had its most labels
+};
+
+// The labels, above every symbol, in file order of their objects until the
+// map holds `maxLabels`.
+LabelCount WriteLabels(Svg& svg, std::span<const DrawnObject> drawn, MapLabels mode, size_t maxLabels,
+                       double half, double scaleBarLength) {
+    LabelCount count;
+    if (mode == MapLabels::None) {
+        return count;
     }
-    return objects > 300 ? 0.75 : 1.0;
+    SymbolCentres symbols(drawn, half);
+    LabelGrid labels;
+    labels.Add(ScaleBarGround(scaleBarLength));
+    labels.Add(kNorthArrowBox);
+    // An estimate of each name's width at 11 px, enough to keep labels apart.
+    std::vector<double> widths(CATALOG_ENTRY_COUNT + 1, -1);
+    svg << "<g class=\"labels\">\n";
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        if (count.drawn == maxLabels) {
+            count.pastLimit = drawn.size() - i;
+            break;
+        }
+        const DrawnObject& object = drawn[i];
+        const char* name = NameOf(object.entry);
+        double& width = widths[object.entry + 1];
+        if (width < 0) {
+            width = DisplayWidth(name) * 6.3 + 2;
+        }
+        std::optional<LabelSpot> spot =
+            PlaceLabel(object.x, object.y, width, mode == MapLabels::WhereTheyFit, symbols, labels);
+        if (!spot) {
+            ++count.overlapping;
+            continue;
+        }
+        ++count.drawn;
+        svg << "<text class=\"label\" x=\"";
+        svg.Number(spot->x, 1) << "\" y=\"";
+        svg.Number(spot->y, 1) << '"';
+        if (spot->anchor != nullptr) {
+            svg << " text-anchor=\"" << spot->anchor << '"';
+        }
+        svg << '>' << XmlText(name) << "</text>\n";
+    }
+    svg << "</g>\n";
+    return count;
 }
 
-void WriteObjects(std::ostream& svg, std::span<const MapScenery> sceneries, const Projection& projection,
-                  MapLabels labels, size_t total, size_t* labelsLeftOut) {
-    double glyphScale = GlyphScale(total);
-    std::string scale = SvgNumber(glyphScale);
-    struct Drawn {
-        const MapScenery* scenery;
-        size_t index;
-        double x, y;
-    };
-    std::vector<Drawn> drawn;
-    drawn.reserve(total);
-    Occupancy taken;
-    double half = 9 * glyphScale;
-    for (const MapScenery& scenery : sceneries) {
-        for (size_t i = 0; i < scenery.records.size(); ++i) {
-            const ObjectRecord& record = scenery.records[i];
-            double x = projection.X(LonDelta(record.lon.integer, record.lon.fraction, projection.anchor()));
-            double y = projection.Y(PositionValue(record.lat));
-            drawn.push_back({&scenery, i, x, y});
-            // Every symbol is placed before any label, so no label covers one.
-            taken.Add({x - half, y - half, x + half, y + half});
-        }
-    }
-    for (const Drawn& object : drawn) {
-        const ObjectRecord& record = object.scenery->records[object.index];
-        ObjectLook look = LookOf(record);
-        double heading = HeadingDegrees(record.heading);
-        svg << "<g class=\"object\" data-group=\"" << look.group << "\" transform=\"translate(" << Px(object.x)
-            << "," << Px(object.y) << ")\">";
-        svg << "<title>" << XmlText(look.name) << " - " << XmlText(object.scenery->name) << " record "
-            << object.index << ": " << FormatNumber(LatitudeDegrees(PositionValue(record.lat)), 7) << "°, "
-            << FormatNumber(LongitudeDegrees(PositionValue(record.lon)), 7) << "°, "
-            << FormatNumber(PositionValue(record.alt), 2) << " m; heading " << FormatNumber(heading, 2)
-            << "°; scale " << XmlText(ReadScale(record.scale).text) << "; range " << record.maxDistance
-            << " m</title>";
-        svg << "<use xlink:href=\"#glyph-" << look.glyph << "\" fill=\"" << look.colour << "\" transform=\"rotate("
-            << SvgNumber(heading) << ") scale(" << scale << ")\"/>";
-        std::optional<LabelSpot> spot;
-        if (labels != MapLabels::None) {
-            spot = PlaceLabel(object.x, object.y, look.name, labels == MapLabels::WhereTheyFit, taken);
-            *labelsLeftOut += !spot;
-        }
-        if (spot) {
-            svg << "<text class=\"label\" x=\"" << SvgNumber(spot->x) << "\" y=\"" << SvgNumber(spot->y) << "\"";
-            if (spot->anchor != nullptr) {
-                svg << " text-anchor=\"" << spot->anchor << "\"";
-            }
-            svg << ">" << XmlText(look.name) << "</text>";
-        }
-        svg << "</g>\n";
-    }
-}
-
-void WriteScaleBar(std::ostream& svg, const Projection& projection, double metres) {
+void WriteScaleBar(Svg& svg, const Projection& projection, double metres) {
     double length = metres * projection.pixelsPerMetre();
-    double x = kMapX + 16, y = kMapY + kMapHeight - 22;
+    double x = kScaleBarX, y = kScaleBarY;
+    Box ground = ScaleBarGround(length);
     svg << "<g class=\"scalebar\">\n";
-    svg << "<rect x=\"" << Px(x - 6) << "\" y=\"" << Px(y - 18) << "\" width=\"" << Px(length + 12 + 40)
-        << "\" height=\"32\" fill=\"#ffffff\" fill-opacity=\"0.8\"/>\n";
+    svg << "<rect x=\"" << Px(ground.x0) << "\" y=\"" << Px(ground.y0) << "\" width=\""
+        << Px(ground.x1 - ground.x0) << "\" height=\"" << Px(ground.y1 - ground.y0)
+        << "\" fill=\"#ffffff\" fill-opacity=\"0.8\"/>\n";
     svg << "<rect x=\"" << Px(x) << "\" y=\"" << Px(y) << "\" width=\"" << Px(length / 2)
         << "\" height=\"6\" fill=\"#1b1b1b\"/>\n";
     svg << "<rect x=\"" << Px(x + length / 2) << "\" y=\"" << Px(y) << "\" width=\"" << Px(length / 2)
@@ -492,46 +779,38 @@ void WriteScaleBar(std::ostream& svg, const Projection& projection, double metre
     svg << "</g>\n";
 }
 
-void WriteNorthArrow(std::ostream& svg) {
-    double x = kMapX + kMapWidth - 30, y = kMapY + 48;
-    svg << "<g class=\"north\" transform=\"translate(" << Px(x) << "," << Px(y) << ")\">"
+void WriteNorthArrow(Svg& svg) {
+    svg << "<g class=\"north\" transform=\"translate(" << Px(kNorthX) << "," << Px(kNorthY) << ")\">"
         << "<circle r=\"17\" fill=\"#ffffff\" fill-opacity=\"0.8\" stroke=\"#555\"/>"
-        << "<path d=\"M0,-14 L6,8 L0,3 Z\" fill=\"#1b1b1b\"/><path d=\"M0,-14 L-6,8 L0,3 Z\" fill=\"#ffffff\" "
+        << "<path d=\"M0,-14 L6,8 L0,3 Z\" fill=\"#1b1b1b\"/><path d=\"M0,-14 L-6,8 L0,3 Z\" "
+           "fill=\"#ffffff\" "
            "stroke=\"#1b1b1b\" stroke-width=\"0.8\"/>"
         << "<text y=\"-21\" text-anchor=\"middle\" font-size=\"13\" font-weight=\"bold\">N</text></g>\n";
 }
 
-void WriteLegend(std::ostream& svg, std::span<const MapScenery> sceneries, const std::vector<BoundsShown>& bounds,
-                 size_t labelsLeftOut) {
-    size_t counts[CATALOG_GROUP_COUNT] = {};
-    size_t unknown = 0;
-    for (const MapScenery& scenery : sceneries) {
-        for (const ObjectRecord& record : scenery.records) {
-            int group = LookOf(record).group;
-            (group >= 0 ? counts[group] : unknown) += 1;
-        }
+void WriteLegend(Svg& svg, std::span<const MapScenery> sceneries, std::span<const DrawnObject> drawn,
+                 const std::vector<BoundsShown>& bounds, MapLabels mode, size_t maxLabels,
+                 const LabelCount& labels, bool details) {
+    size_t counts[kSymbolCount] = {};
+    for (const DrawnObject& object : drawn) {
+        ++counts[object.symbol];
     }
     double x = kLegendX, y = kMapY + 10;
     svg << "<g class=\"legend-box\">\n";
     svg << "<text class=\"legend-head\" x=\"" << Px(x) << "\" y=\"" << Px(y) << "\">Objects</text>\n";
     y += 24;
-    auto row = [&](const char* glyph, const char* colour, const std::string& text) {
-        svg << "<use xlink:href=\"#glyph-" << glyph << "\" fill=\"" << colour << "\" transform=\"translate("
-            << Px(x + 9) << "," << Px(y - 4) << ") scale(0.9)\"/>";
-        svg << "<text class=\"legend\" x=\"" << Px(x + 26) << "\" y=\"" << Px(y) << "\">" << XmlText(text)
-            << "</text>\n";
-        y += 22;
-    };
     bool any = false;
-    for (int g = 0; g < CATALOG_GROUP_COUNT; ++g) {
-        if (counts[g] > 0) {
-            row(kGroupGlyphs[g].id, kGroupColours[g],
-                std::string(ObjectCatalog.groups[g].name) + " (" + std::to_string(counts[g]) + ")");
-            any = true;
+    for (int symbol = 0; symbol < kSymbolCount; ++symbol) {
+        if (counts[symbol] == 0) {
+            continue;
         }
-    }
-    if (unknown > 0) {
-        row(kUnknownGlyph.id, kUnknownColour, "not in the catalog (" + std::to_string(unknown) + ")");
+        std::string text = symbol == kUnknownSymbol ? std::string("not in the catalog")
+                                                    : std::string(ObjectCatalog.groups[symbol].name);
+        svg << "<use xlink:href=\"#glyph-" << GlyphOf(symbol).id << "\" transform=\"translate(" << Px(x + 9)
+            << "," << Px(y - 4) << ") scale(0.9)\"/>";
+        svg << "<text class=\"legend\" x=\"" << Px(x + 26) << "\" y=\"" << Px(y) << "\">" << XmlText(text)
+            << " (" << counts[symbol] << ")</text>\n";
+        y += 22;
         any = true;
     }
     if (!any) {
@@ -545,10 +824,9 @@ void WriteLegend(std::ostream& svg, std::span<const MapScenery> sceneries, const
         svg << "<rect class=\"bounds swatch\" x=\"" << Px(x) << "\" y=\"" << Px(y - 10) << "\" width=\"18\" height=\"12\"/>";
         svg << "<text class=\"legend\" x=\"" << Px(x + 26) << "\" y=\"" << Px(y) << "\">" << XmlText(sceneries[i].name)
             << " (" << Plural(sceneries[i].records.size(), "object") << ")</text>\n";
-        if (bounds[i] != BoundsShown::Drawn) {
+        if (std::string note = bounds[i].Note(); !note.empty()) {
             y += 15;
-            svg << "<text class=\"note\" x=\"" << Px(x + 26) << "\" y=\"" << Px(y) << "\">"
-                << (bounds[i] == BoundsShown::None ? "no bounds in its header" : "bounds reach beyond the map")
+            svg << "<text class=\"note\" x=\"" << Px(x + 26) << "\" y=\"" << Px(y) << "\">" << note
                 << "</text>\n";
         }
         y += 20;
@@ -559,19 +837,27 @@ void WriteLegend(std::ostream& svg, std::span<const MapScenery> sceneries, const
         y += 20;
     }
     y += 14;
-    const char* notes[] = {"North is up. Symbols point along", "each object's heading; they are not",
-                           "drawn to scale. Dashed: the bounds", "each scenery's header gives",
-                           "(--fit-bounds frames them)."};
-    for (const char* note : notes) {
-        svg << "<text class=\"note\" x=\"" << Px(x) << "\" y=\"" << Px(y) << "\">" << note << "</text>\n";
-        y += 15;
+    std::vector<std::string> notes = {
+        "North is up. Symbols point along", "each object's heading; they are not",
+        "drawn to scale. Dashed: the bounds", "each scenery's header gives", "(--fit-bounds frames them)."};
+    if (!details) {
+        notes.push_back("Hover details only on maps of up");
+        notes.push_back("to " + std::to_string(kMaxDetailedObjects) + " objects.");
     }
-    if (labelsLeftOut > 0) {
-        y += 8;
-        svg << "<text class=\"note\" x=\"" << Px(x) << "\" y=\"" << Px(y) << "\">"
-            << Plural(labelsLeftOut, "label") << " left out where</text>\n";
-        svg << "<text class=\"note\" x=\"" << Px(x) << "\" y=\"" << Px(y + 15) << "\">"
-            << (labelsLeftOut == 1 ? "it" : "they") << " would overlap (--labels shows all).</text>\n";
+    if (labels.overlapping > 0) {
+        notes.push_back(Plural(labels.overlapping, "label") + " left out where");
+        notes.push_back(std::string(labels.overlapping == 1 ? "it" : "they") + " would overlap" +
+                        (mode == MapLabels::WhereTheyFit ? " (--labels fits more)." : " another label."));
+    }
+    if (labels.pastLimit > 0) {
+        notes.push_back(Plural(labels.pastLimit, "label") + " left out past the");
+        notes.push_back("limit of " + std::to_string(maxLabels) + " (--max-labels).");
+    }
+    for (size_t i = 0; i < notes.size(); ++i) {
+        // A blank line before each note after the first five.
+        y += i >= 5 && i % 2 == 1 ? 8 : 0;
+        svg << "<text class=\"note\" x=\"" << Px(x) << "\" y=\"" << Px(y) << "\">" << notes[i] << "</text>\n";
+        y += 15;
     }
     svg << "</g>\n";
 }
@@ -673,13 +959,65 @@ int WriteWhole(const std::string& path, std::string_view text) {
     return error;
 }
 
+// Names that tell the files apart: each file's name, with as many of the
+// folders above it as it takes where two files share a name, and " (2)",
+// " (3)" after a path given more than once.
+std::vector<std::string> DistinctNames(const std::vector<std::string>& paths) {
+    std::vector<std::vector<std::filesystem::path>> parts;  // last component first
+    for (const std::string& path : paths) {
+        std::vector<std::filesystem::path>& components = parts.emplace_back();
+        for (const std::filesystem::path& part : std::filesystem::path(path).lexically_normal()) {
+            if (!part.empty()) {
+                components.insert(components.begin(), part);
+            }
+        }
+    }
+    std::vector<size_t> depth(paths.size(), 1);
+    auto nameOf = [&](size_t i) {
+        std::filesystem::path name;
+        for (size_t k = std::min(depth[i], parts[i].size()); k-- > 0;) {
+            name /= parts[i][k];
+        }
+        return name.string();
+    };
+    for (bool longer = true; longer;) {
+        longer = false;
+        std::map<std::string, std::vector<size_t>> byName;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            byName[nameOf(i)].push_back(i);
+        }
+        for (const auto& [name, files] : byName) {
+            for (size_t i : files) {
+                // A path given twice stays as short as the other paths allow.
+                bool another =
+                    std::any_of(files.begin(), files.end(), [&](size_t j) { return parts[j] != parts[i]; });
+                if (another && depth[i] < parts[i].size()) {
+                    ++depth[i];
+                    longer = true;
+                }
+            }
+        }
+    }
+    std::vector<std::string> names;
+    std::map<std::string, int> seen;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::string name = nameOf(i);
+        int times = ++seen[name];
+        names.push_back(times == 1 ? name : name + " (" + std::to_string(times) + ")");
+    }
+    return names;
+}
+
 }  // namespace
 
 const char* GroupColour(int groupIndex) {
-    return groupIndex >= 0 && groupIndex < CATALOG_GROUP_COUNT ? kGroupColours[groupIndex] : kUnknownColour;
+    if (groupIndex >= 0 && groupIndex < CATALOG_GROUP_COUNT) {
+        return kGroupColours[groupIndex];
+    }
+    return kUnknownColour;
 }
 
-std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& style) {
+std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& style, MapDrawn* result) {
     size_t total = 0;
     for (const MapScenery& scenery : sceneries) {
         total += scenery.records.size();
@@ -687,36 +1025,53 @@ std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& sty
     Projection projection = MakeProjection(sceneries, style.fitBounds);
     double barMetres = RoundLength(kScaleBarPixels / projection.pixelsPerMetre());
     std::string title = style.title.empty() ? DefaultTitle(sceneries) : style.title;
+    std::vector<DrawnObject> drawn = PlaceObjects(sceneries, projection, total);
+    double glyphScale = GlyphScale(total);
+    bool details = total <= kMaxDetailedObjects;
+    Progress progress("tavu map", "objects drawn", total,
+                      style.showProgress ? Progress::StandardErrorTerminal() : nullptr);
 
-    std::ostringstream svg;
+    Svg svg;
+    // Room for the longest symbol, so that the text is never copied to grow.
+    svg.Reserve(16384 + total * (details ? 200 : 64));
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
         << Px(kCanvasWidth) << "\" height=\"" << Px(kCanvasHeight) << "\" viewBox=\"0 0 " << Px(kCanvasWidth) << " "
         << Px(kCanvasHeight) << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n";
     svg << "<title>" << XmlText(title) << "</title>\n";
     svg << "<style>" << kStyle << "</style>\n";
-    WriteDefs(svg);
+    WriteDefs(svg, drawn, glyphScale);
     svg << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg << "<text class=\"title\" x=\"" << Px(kMapX) << "\" y=\"32\">" << XmlText(title) << "</text>\n";
-    svg << "<text class=\"subtitle\" x=\"" << Px(kMapX) << "\" y=\"54\">" << Plural(total, "object") << " in "
-        << Plural(sceneries.size(), "scenery file") << "; centre "
-        << FormatNumber(LatitudeDegrees(projection.midLat()), 6) << "°, "
-        << FormatNumber(projection.midLonDegrees(), 6) << "°; grid " << LengthText(barMetres) << "</text>\n";
     svg << "<rect class=\"sea\" x=\"" << Px(kMapX) << "\" y=\"" << Px(kMapY) << "\" width=\"" << Px(kMapWidth)
         << "\" height=\"" << Px(kMapHeight) << "\"/>\n";
     svg << "<g clip-path=\"url(#map-area)\">\n";
-    WriteGrid(svg, projection, barMetres);
+    Svg axisLabels;
+    Graticule graticule = WriteGraticule(svg, axisLabels, projection);
     std::vector<BoundsShown> bounds = WriteBounds(svg, sceneries, projection);
-    size_t labelsLeftOut = 0;
-    WriteObjects(svg, sceneries, projection, style.labels, total, &labelsLeftOut);
+    WriteObjects(svg, sceneries, drawn, details, progress);
+    progress.Finish();
+    LabelCount labels = WriteLabels(svg, drawn, style.labels, style.maxLabels, 9 * glyphScale,
+                                    barMetres * projection.pixelsPerMetre());
     svg << "</g>\n";
     svg << "<rect class=\"frame\" x=\"" << Px(kMapX) << "\" y=\"" << Px(kMapY) << "\" width=\"" << Px(kMapWidth)
         << "\" height=\"" << Px(kMapHeight) << "\"/>\n";
+    svg << axisLabels.Take();
+    svg << "<text class=\"subtitle\" x=\"" << Px(kMapX) << "\" y=\"54\">" << Plural(total, "object") << " in "
+        << Plural(sceneries.size(), "scenery file") << "; centre "
+        << DegreesText(LatitudeDegrees(projection.midLat()), 1e-6, "N", "S") << ", "
+        << DegreesText(projection.midLonDegrees(), 1e-6, "E", "W") << "; parallels every "
+        << FormatNumber(graticule.latStep, 7) << "°, meridians every " << FormatNumber(graticule.lonStep, 7)
+        << "°</text>\n";
     WriteScaleBar(svg, projection, barMetres);
     WriteNorthArrow(svg);
-    WriteLegend(svg, sceneries, bounds, labelsLeftOut);
+    WriteLegend(svg, sceneries, drawn, bounds, style.labels, style.maxLabels, labels, details);
     svg << "</svg>\n";
-    return svg.str();
+    if (result != nullptr) {
+        result->labels = labels.drawn;
+        result->labelsLeftOut = labels.overlapping + labels.pastLimit;
+    }
+    return svg.Take();
 }
 
 int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
@@ -729,6 +1084,7 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
         return EXIT_USAGE;
     }
     std::vector<MapScenery> sceneries;
+    std::vector<std::string> drawnPaths;
     bool skipped = false;
     for (const std::string& path : options.files) {
         LoadedScenery loaded = LoadScenery(path);
@@ -748,19 +1104,21 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
             continue;
         }
         MapScenery scenery;
-        scenery.name = std::filesystem::path(path).filename().string();
         scenery.header = loaded.file.header;
         scenery.hasHeader = loaded.file.hasHeader;
         scenery.records = std::move(loaded.file.records);
         sceneries.push_back(std::move(scenery));
+        drawnPaths.push_back(path);
     }
     if (sceneries.empty()) {
         err << "tavu map: nothing to draw\n";
         return EXIT_FAILURE_FOUND;
     }
+    std::vector<std::string> names = DistinctNames(drawnPaths);
     size_t total = 0;
-    for (const MapScenery& scenery : sceneries) {
-        total += scenery.records.size();
+    for (size_t i = 0; i < sceneries.size(); ++i) {
+        sceneries[i].name = names[i];
+        total += sceneries[i].records.size();
     }
     MapStyle style;
     if (options.labels) {
@@ -768,9 +1126,12 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
     } else {
         style.labels = total <= kMaxAutoLabels ? MapLabels::WhereTheyFit : MapLabels::None;
     }
+    style.maxLabels = options.maxLabels;
     style.title = options.title;
     style.fitBounds = options.fitBounds;
-    std::string svg = RenderMap(sceneries, style);
+    style.showProgress = true;
+    MapDrawn drawn;
+    std::string svg = RenderMap(sceneries, style, &drawn);
     if (options.output == "-") {
         out << svg;
     } else {
@@ -778,8 +1139,12 @@ int RunMap(const MapOptions& options, std::ostream& out, std::ostream& err) {
             err << "tavu map: " << options.output << ": cannot write the map: " << strerror(error) << "\n";
             return EXIT_FAILURE_FOUND;
         }
-        out << options.output << ": " << Plural(total, "object") << " from " << Plural(sceneries.size(), "scenery file")
-            << "\n";
+        out << options.output << ": " << Plural(total, "object") << " from "
+            << Plural(sceneries.size(), "scenery file");
+        if (style.labels != MapLabels::None) {
+            out << ", " << Plural(drawn.labels, "label") << " (" << drawn.labelsLeftOut << " left out)";
+        }
+        out << "\n";
     }
     return skipped ? EXIT_FAILURE_FOUND : EXIT_OK;
 }
@@ -792,15 +1157,22 @@ void AddMapCommand(CLI::App& app) {
         ->required();
     auto* labels = command->add_flag_callback(
         "--labels", [options] { options->labels = true; },
-        "Label every object with its catalog name (default: where labels fit, up to 150 objects)");
+        "Label every object whose label fits beside it without covering another label (default: labels clear "
+        "of every symbol, up to 150 objects)");
     auto* noLabels =
         command->add_flag_callback("--no-labels", [options] { options->labels = false; }, "Label no object");
     labels->excludes(noLabels);
+    command->add_option("--max-labels", options->maxLabels, "Draw at most this many labels")
+        ->default_val(kMaxLabels)
+        ->check(CLI::Range(0, 1000000));
     command->add_option("--title", options->title, "The map's title (default: from the file names)");
     command->add_flag("--fit-bounds", options->fitBounds,
                       "Frame the scenery bounds too, not only the objects (the bounds reach far past them)");
-    command->footer("Exit codes: 0 drawn, 1 a file could not be read or is malformed (the rest are drawn) or\n"
-                    "the map could not be written, 2 bad arguments or an output that is a scenery file.\n");
+    command->footer(
+        "Objects are drawn in file order, later ones on top. The legend counts the labels left out; so does\n"
+        "the line printed once the map is written. Axes are in degrees on the sphere of the host's units.\n"
+        "Exit codes: 0 drawn, 1 a file could not be read or is malformed (the rest are drawn) or\n"
+        "the map could not be written, 2 bad arguments or an output that is a scenery file.\n");
     command->callback([options] { ExitStatus() = RunMap(*options, std::cout, std::cerr); });
 }
 

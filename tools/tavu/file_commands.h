@@ -68,10 +68,13 @@ struct DiffOptions {
 int RunDiff(const DiffOptions& options, std::ostream& out, std::ostream& err);
 
 // tavu map
+// Labels a map draws at most unless told otherwise (--max-labels).
+inline constexpr size_t kMaxLabels = 2000;
 struct MapOptions {
     std::vector<std::string> files;
     std::string output;           // "-" writes to `out`
     std::optional<bool> labels;   // unset: labels where they fit, while there are few objects
+    size_t maxLabels = kMaxLabels;
     std::string title;            // empty: made from the file names
     bool fitBounds = false;       // frame the scenery bounds too, not only the objects
 };
@@ -83,19 +86,27 @@ struct MapScenery {
     bool hasHeader = false;
     std::vector<ObjectRecord> records;
 };
+// Labels never overlap one another; the legend counts those left out.
 enum class MapLabels {
-    WhereTheyFit,  // a label only where it overlaps no symbol and no other label
-    All,
+    WhereTheyFit,  // a label only where it covers no symbol either
+    All,           // a label for every object where one fits beside it, over symbols if need be
     None,
 };
 struct MapStyle {
     MapLabels labels = MapLabels::WhereTheyFit;
+    size_t maxLabels = kMaxLabels;
     std::string title;
     bool fitBounds = false;
+    bool showProgress = false;  // on standard error, when it is a terminal
 };
 // Above this many objects the map leaves the labels out unless asked.
 inline constexpr size_t kMaxAutoLabels = 150;
-std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& style);
+struct MapDrawn {
+    size_t labels = 0;
+    size_t labelsLeftOut = 0;
+};
+std::string RenderMap(std::span<const MapScenery> sceneries, const MapStyle& style,
+                      MapDrawn* drawn = nullptr);
 
 // The 12 group colours every drawing uses, by group index; the colour of an
 // object the catalog does not know.

@@ -1,5 +1,8 @@
 #include "tools/tavu/svg.h"
 
+#include <charconv>
+#include <cmath>
+
 #include "tools/tavu/scenery_info.h"
 
 namespace tavu {
@@ -80,6 +83,37 @@ std::string XmlText(const std::string& text) {
     return out;
 }
 
-std::string SvgNumber(double value) { return FormatNumber(value, 2); }
+std::string SvgNumber(double value) {
+    std::string text;
+    AppendNumber(text, value, 2);
+    return text;
+}
+
+void AppendNumber(std::string& out, double value, int decimals) {
+    if (!std::isfinite(value)) {
+        out += FormatNumber(value, decimals);
+        return;
+    }
+    char text[400];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (error != std::errc()) {
+        out += FormatNumber(value, decimals);
+        return;
+    }
+    if (decimals > 0) {
+        while (end[-1] == '0') {
+            --end;
+        }
+        if (end[-1] == '.') {
+            --end;
+        }
+    }
+    // A negative value that rounds to zero prints as "-0".
+    const char* begin = text;
+    if (end - begin == 2 && begin[0] == '-' && begin[1] == '0') {
+        ++begin;
+    }
+    out.append(begin, static_cast<size_t>(end - begin));
+}
 
 }  // namespace tavu

@@ -15,4 +15,9 @@ std::string XmlText(const std::string& text);
 // A coordinate with at most two decimals.
 std::string SvgNumber(double value);
 
+// Appends `value` with at most `decimals` places and no trailing zeros
+// ("12.5", "-3", never "-0"); the per-object path of a large map, without a
+// string per number.
+void AppendNumber(std::string& out, double value, int decimals);
+
 }  // namespace tavu
