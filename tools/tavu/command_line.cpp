@@ -19,10 +19,11 @@ void AddCommands(CLI::App& app, void (*more)(CLI::App&)) {
     app.set_version_flag("--version", std::string("tavu ") + TAVU_VERSION);
     app.footer(
         "tavu help COMMAND (or tavu COMMAND --help) tells more about one command. A FILE or SCRIPT\n"
-        "given as - is read from standard input (dump, check, run).\n"
-        "Exit status: 0 all went well; 1 the command found errors (run, dump, check) or differences\n"
-        "(diff), or its standard output could not be written; 2 bad arguments, or an input run or diff\n"
-        "cannot read. Option values and catalog names may be given in any case.\n");
+        "given as - is read from standard input (dump, check, diff, run, import).\n"
+        "Exit status: 0 all went well; 1 the command found errors (run, dump, check, import) or\n"
+        "differences (diff), or its standard output could not be written; 2 bad arguments, or an input\n"
+        "run or diff cannot read; 3 a session (run, fly) ended with a save or delete that failed.\n"
+        "Option values and catalog names may be given in any case.\n");
     AddRunCommand(app);
     AddFlyCommand(app);
     AddCatalogCommand(app);
