@@ -36,16 +36,7 @@ std::vector<uint8_t> GeneratedScenery(size_t records, bool warnings) {
         record.maxDistance = 1000;
         record.reserved2 = warnings ? 1 : 0;
     }
-    tavu::Bounds bounds = tavu::BoundsAsSaved(list);
-    sim::SceneryHeaderFields header;
-    header.minLat = bounds.minLat;
-    header.maxLat = bounds.maxLat;
-    header.minLon = bounds.minLon;
-    header.maxLon = bounds.maxLon;
-    header.flags = MODIFIED;
-    header.count = static_cast<int32_t>(records);
-    header.sizeBytes = static_cast<int32_t>(records * RECORD_BYTES);
-    return sim::EncodeSceneryFile(header, list);
+    return tavu::EncodeAsSaved({}, list);
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {

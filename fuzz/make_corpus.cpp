@@ -29,16 +29,7 @@ ObjectRecord Record(int32_t lat, int32_t lon, int entry, int16_t heading, int32_
 }
 
 std::vector<uint8_t> Saved(const std::vector<ObjectRecord>& records) {
-    tavu::Bounds bounds = tavu::BoundsAsSaved(records);
-    sim::SceneryHeaderFields fields;
-    fields.minLat = bounds.minLat;
-    fields.maxLat = bounds.maxLat;
-    fields.minLon = bounds.minLon;
-    fields.maxLon = bounds.maxLon;
-    fields.flags = MODIFIED;
-    fields.count = static_cast<int32_t>(records.size());
-    fields.sizeBytes = fields.count * RECORD_BYTES;
-    return sim::EncodeSceneryFile(fields, records);
+    return tavu::EncodeAsSaved({}, records);
 }
 
 // count records over the whole catalog, with positions, headings and scales

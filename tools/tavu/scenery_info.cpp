@@ -271,6 +271,18 @@ Bounds BoundsAsSaved(std::span<const ObjectRecord> records) {
     return bounds;
 }
 
+std::vector<uint8_t> EncodeAsSaved(sim::SceneryHeaderFields header, std::span<const ObjectRecord> records) {
+    Bounds bounds = BoundsAsSaved(records);
+    header.minLat = bounds.minLat;
+    header.maxLat = bounds.maxLat;
+    header.minLon = bounds.minLon;
+    header.maxLon = bounds.maxLon;
+    header.flags |= MODIFIED;
+    header.count = static_cast<int32_t>(records.size());
+    header.sizeBytes = static_cast<int32_t>(records.size() * RECORD_BYTES);
+    return sim::EncodeSceneryFile(header, records);
+}
+
 std::string FormatNumber(double value, int decimals) {
     if (!std::isfinite(value)) {
         return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");

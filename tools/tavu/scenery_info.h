@@ -101,6 +101,9 @@ struct Bounds {
 // The header bounds a save writes for these records, with the emulated
 // host's geodesy.
 Bounds BoundsAsSaved(std::span<const ObjectRecord> records);
+// The file a save writes for these records: `header`'s other fields as they
+// are, its bounds, count and size as the save sets them, MODIFIED set.
+std::vector<uint8_t> EncodeAsSaved(sim::SceneryHeaderFields header, std::span<const ObjectRecord> records);
 
 // Prints a double with up to `decimals` places and no trailing zeros.
 std::string FormatNumber(double value, int decimals);

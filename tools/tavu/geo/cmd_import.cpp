@@ -356,15 +356,7 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
             << kMaxToolFileBytes << " bytes the player reads; nothing written\n";
         return EXIT_FAILURE_FOUND;
     }
-    Bounds bounds = BoundsAsSaved(records);
-    header.minLat = bounds.minLat;
-    header.maxLat = bounds.maxLat;
-    header.minLon = bounds.minLon;
-    header.maxLon = bounds.maxLon;
-    header.flags |= MODIFIED;
     header.recordsWord = 0;
-    header.count = static_cast<int32_t>(records.size());
-    header.sizeBytes = header.count * RECORD_BYTES;
     std::string summary = Plural(added, "object") + (kept > 0 ? " added to " + std::to_string(kept) : "") +
                           " from layer \"" + source.layer->GetName() + "\"" +
                           (bad > 0 ? ", " + Plural(bad, "feature") + " skipped" : "");
@@ -372,7 +364,7 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
         out << options.output << ": would write " << summary << " (dry run, nothing written)\n";
         return EXIT_OK;
     }
-    if (int error = WriteLikeTheSave(options.output, sim::EncodeSceneryFile(header, records)); error != 0) {
+    if (int error = WriteLikeTheSave(options.output, EncodeAsSaved(header, records)); error != 0) {
         err << who << options.output << ": cannot write: " << strerror(error) << "\n";
         return EXIT_FAILURE_FOUND;
     }
