@@ -13,6 +13,7 @@ set(TAVU_FILE_TOOL_SOURCES
     sim/scenery_file.cpp sim/host.cpp
     tools/tavu/scenery_info.cpp tools/tavu/cmd_dump.cpp tools/tavu/cmd_check.cpp tools/tavu/cmd_map.cpp
     tools/tavu/svg.cpp tools/tavu/commands.cpp tools/tavu/progress.cpp
+    tools/tavu/map_labels.cpp tools/tavu/whole_file.cpp
     catalog/catalog_data.cpp catalog/catalog_names.cpp scenery/record.cpp
     platform/posix/strings.cpp ${TAVU_GENERATED_DIR}/resource_tables.cpp)
 add_library(tavu_fuzz_files STATIC ${TAVU_FILE_TOOL_SOURCES})

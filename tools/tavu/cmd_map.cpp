@@ -35,8 +35,10 @@
 #include "sim/host.h"
 #include "tools/tavu/commands.h"
 #include "tools/tavu/file_commands.h"
+#include "tools/tavu/map_labels.h"
 #include "tools/tavu/progress.h"
 #include "tools/tavu/svg.h"
+#include "tools/tavu/whole_file.h"
 #include "tools/tavu/text_table.h"
 
 namespace tavu {
@@ -560,13 +562,6 @@ void WriteObjects(Svg& svg, std::span<const MapScenery> sceneries, std::span<con
     svg << "</g>\n";
 }
 
-struct Box {
-    double x0, y0, x1, y1;
-    bool Overlaps(const Box& other) const {
-        return x0 < other.x1 && other.x0 < x1 && y0 < other.y1 && other.y0 < y1;
-    }
-};
-
 // What is drawn over the map besides objects, which labels keep clear of:
 // the scale bar on its white ground, and the north arrow with its letter.
 constexpr double kScaleBarX = kMapX + 16, kScaleBarY = kMapY + kMapHeight - 22;
@@ -576,137 +571,8 @@ Box ScaleBarGround(double length) {
 }
 constexpr Box kNorthArrowBox = {kNorthX - 17, kNorthY - 34, kNorthX + 17, kNorthY + 17};
 
-// How many symbols a box meets, in four lookups however many objects the
-// map has: symbol centres counted per pixel of the map and summed over the
-// rectangle above and left of each pixel. A symbol is its centre plus or
-// minus `half`; one up to a pixel beyond the box may count.
-class SymbolCentres {
-  public:
-    SymbolCentres(std::span<const DrawnObject> drawn, double half)
-        : half_(half), sums_(kStride * (kRows + 1)) {
-        for (const DrawnObject& object : drawn) {
-            ++sums_[(Bin(object.y - kMapY, kRows) + 1) * kStride + Bin(object.x - kMapX, kColumns) + 1];
-        }
-        for (size_t row = 1; row <= kRows; ++row) {
-            for (size_t column = 1; column <= kColumns; ++column) {
-                sums_[row * kStride + column] += sums_[(row - 1) * kStride + column] +
-                                                 sums_[row * kStride + column - 1] -
-                                                 sums_[(row - 1) * kStride + column - 1];
-            }
-        }
-    }
-    uint32_t Under(const Box& box) const {
-        // The pixels whose centres could lie within half a symbol of the box.
-        double left = std::clamp(box.x0 - half_ - kMapX, -1.0, kColumns + 1.0);
-        double right = std::clamp(box.x1 + half_ - kMapX, -1.0, kColumns + 1.0);
-        double top = std::clamp(box.y0 - half_ - kMapY, -1.0, kRows + 1.0);
-        double bottom = std::clamp(box.y1 + half_ - kMapY, -1.0, kRows + 1.0);
-        int c0 = std::max(static_cast<int>(std::floor(left)), 0);
-        int c1 = std::min(static_cast<int>(std::ceil(right)) - 1, static_cast<int>(kColumns) - 1);
-        int r0 = std::max(static_cast<int>(std::floor(top)), 0);
-        int r1 = std::min(static_cast<int>(std::ceil(bottom)) - 1, static_cast<int>(kRows) - 1);
-        if (c0 > c1 || r0 > r1) {
-            return 0;
-        }
-        auto at = [&](int row, int column) { return sums_[static_cast<size_t>(row) * kStride + column]; };
-        return at(r1 + 1, c1 + 1) - at(r0, c1 + 1) - at(r1 + 1, c0) + at(r0, c0);
-    }
-
-  private:
-    static constexpr size_t kColumns = static_cast<size_t>(kMapWidth);
-    static constexpr size_t kRows = static_cast<size_t>(kMapHeight);
-    static constexpr size_t kStride = kColumns + 1;
-    static size_t Bin(double offset, size_t count) {
-        return static_cast<size_t>(std::clamp(std::floor(offset), 0.0, count - 1.0));
-    }
-    double half_;
-    std::vector<uint32_t> sums_;
-};
-
-// The labels placed so far, bucketed by cells of the map. Labels never
-// overlap one another, so a cell holds a handful and a test looks at those.
-class LabelGrid {
-  public:
-    bool Free(const Box& box) const {
-        for (size_t row = Row(box.y0); row <= Row(box.y1); ++row) {
-            for (size_t column = Column(box.x0); column <= Column(box.x1); ++column) {
-                for (uint32_t label : cells_[row * kColumns + column]) {
-                    if (boxes_[label].Overlaps(box)) {
-                        return false;
-                    }
-                }
-            }
-        }
-        return true;
-    }
-    void Add(const Box& box) {
-        for (size_t row = Row(box.y0); row <= Row(box.y1); ++row) {
-            for (size_t column = Column(box.x0); column <= Column(box.x1); ++column) {
-                cells_[row * kColumns + column].push_back(static_cast<uint32_t>(boxes_.size()));
-            }
-        }
-        boxes_.push_back(box);
-    }
-
-  private:
-    static constexpr double kCell = 32;
-    static constexpr size_t kColumns = static_cast<size_t>(kMapWidth / kCell) + 1;
-    static constexpr size_t kRows = static_cast<size_t>(kMapHeight / kCell) + 1;
-    static size_t Column(double x) {
-        return static_cast<size_t>(std::clamp((x - kMapX) / kCell, 0.0, kColumns - 1.0));
-    }
-    static size_t Row(double y) {
-        return static_cast<size_t>(std::clamp((y - kMapY) / kCell, 0.0, kRows - 1.0));
-    }
-
-    std::vector<Box> boxes_;
-    std::vector<std::vector<uint32_t>> cells_ = std::vector<std::vector<uint32_t>>(kColumns * kRows);
-};
-
-// Where a label goes beside its symbol: of right, left, above and below,
-// the spot on the map clear of every other label that covers the fewest
-// symbols, the first such in that order; nowhere when every spot meets a
-// label, or when `clearOfSymbols` and every spot covers one.
-struct LabelSpot {
-    double x, y;
-    const char* anchor;  // nullptr: start
-};
-
-std::optional<LabelSpot> PlaceLabel(double x, double y, double width, bool clearOfSymbols,
-                                    const SymbolCentres& symbols, LabelGrid& labels) {
-    struct Candidate {
-        LabelSpot spot;
-        Box box;
-    };
-    const Candidate candidates[] = {
-        {{x + 11, y + 4, nullptr}, {x + 11, y - 6, x + 11 + width, y + 6}},
-        {{x - 11, y + 4, "end"}, {x - 11 - width, y - 6, x - 11, y + 6}},
-        {{x, y - 12, "middle"}, {x - width / 2, y - 22, x + width / 2, y - 10}},
-        {{x, y + 21, "middle"}, {x - width / 2, y + 11, x + width / 2, y + 23}},
-    };
-    const Candidate* best = nullptr;
-    uint32_t fewest = UINT32_MAX;
-    for (const Candidate& candidate : candidates) {
-        const Box& box = candidate.box;
-        bool onMap = box.x0 >= kMapX && box.x1 <= kMapX + kMapWidth && box.y0 >= kMapY && box.y1 <= kMapY + kMapHeight;
-        if (!onMap || !labels.Free(box)) {
-            continue;
-        }
-        uint32_t covered = symbols.Under(box);
-        if (covered < fewest) {
-            best = &candidate;
-            fewest = covered;
-        }
-        if (covered == 0) {
-            break;
-        }
-    }
-    if (best == nullptr || (clearOfSymbols && fewest != 0)) {
-        return std::nullopt;
-    }
-    labels.Add(best->box);
-    return best->spot;
-}
+// The map's drawing area, which labels stay inside.
+constexpr Box kMapArea = {kMapX, kMapY, kMapX + kMapWidth, kMapY + kMapHeight};
 
 struct LabelCount {
     size_t drawn = 0;
@@ -722,8 +588,8 @@ LabelCount WriteLabels(Svg& svg, std::span<const DrawnObject> drawn, MapLabels m
     if (mode == MapLabels::None) {
         return count;
     }
-    SymbolCentres symbols(drawn, half);
-    LabelGrid labels;
+    SymbolCentres symbols(kMapArea, half, drawn);
+    LabelGrid labels(kMapArea);
     labels.Add(ScaleBarGround(scaleBarLength));
     labels.Add(kNorthArrowBox);
     // An estimate of each name's width at 11 px, enough to keep labels apart.
@@ -741,7 +607,7 @@ LabelCount WriteLabels(Svg& svg, std::span<const DrawnObject> drawn, MapLabels m
             width = DisplayWidth(name) * 6.3 + 2;
         }
         std::optional<LabelSpot> spot =
-            PlaceLabel(object.x, object.y, width, mode == MapLabels::WhereTheyFit, symbols, labels);
+            PlaceLabel(object.x, object.y, width, mode == MapLabels::WhereTheyFit, kMapArea, symbols, labels);
         if (!spot) {
             ++count.overlapping;
             continue;
@@ -896,67 +762,6 @@ std::string RefusedOutput(const MapOptions& options) {
         }
     }
     return {};
-}
-
-int WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-}
-
-// Writes `text` to `path` whole or not at all: into a temporary file in the
-// same folder, renamed over `path` once complete. A device or a pipe
-// (/dev/stdout, a shell's process substitution) is written directly, never
-// replaced. Returns 0 or the errno of the failure.
-int WriteWhole(const std::string& path, std::string_view text) {
-    struct stat existing;
-    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
-        int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return errno;
-        }
-        int error = WriteAll(fd, text);
-        if (close(fd) != 0 && error == 0) {
-            error = errno;
-        }
-        return error;
-    }
-    std::filesystem::path target(path);
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    // mkostemp makes the file private; a map is as readable as any new file.
-    mode_t mask = umask(0);
-    umask(mask);
-    int error = fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
-    if (error == 0) {
-        error = WriteAll(fd, text);
-    }
-    if (error == 0 && fsync(fd) != 0) {
-        error = errno;
-    }
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && rename(temp.data(), path.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(temp.data());
-    }
-    return error;
 }
 
 // Names that tell the files apart: each file's name, with as many of the

@@ -21,6 +21,7 @@
 #include "tools/tavu/commands.h"
 #include "tools/tavu/file_commands.h"
 #include "tools/tavu/geo/geodata.h"
+#include "tools/tavu/whole_file.h"
 
 namespace tavu {
 
@@ -218,44 +219,6 @@ bool SameFile(const std::string& a, const std::string& b) {
            first.st_ino == second.st_ino;
 }
 
-int WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR) {
-            return errno;
-        }
-        done += n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    return 0;
-}
-
-// As the editor's save does it: whatever stands at "<path>.saving" goes, a
-// new file is created there exclusively, written, flushed and renamed over
-// the scenery. Returns 0 or the errno of the failure.
-int WriteLikeTheSave(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temporary = path + ".saving";
-    unlink(temporary.c_str());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = WriteAll(fd, bytes);
-    if (error == 0 && fsync(fd) != 0) {
-        error = errno;
-    }
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(temporary.c_str());
-    }
-    return error;
-}
-
 // Standard input holds no file name to tell a CSV by: what no driver
 // recognises by its content is read again as CSV (GDAL keeps the start of
 // standard input for a second look).
@@ -364,7 +327,9 @@ int RunImport(const ImportOptions& options, std::ostream& out, std::ostream& err
         out << options.output << ": would write " << summary << " (dry run, nothing written)\n";
         return EXIT_OK;
     }
-    if (int error = WriteLikeTheSave(options.output, EncodeAsSaved(header, records)); error != 0) {
+    const std::vector<uint8_t> bytes = EncodeAsSaved(header, records);
+    if (int error = WriteLikeTheSave(options.output, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+        error != 0) {
         err << who << options.output << ": cannot write: " << strerror(error) << "\n";
         return EXIT_FAILURE_FOUND;
     }
